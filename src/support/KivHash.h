@@ -11,6 +11,8 @@
 #include "support/KivMemPool.h"
 #include "support/KivTypes.h"
 
+static_assert(sizeof(intptr_t) == 8, "the value slot views assume a 64-bit platform");
+
 uint32_t HashOf(const void* P, size_t Len);
 inline uint32_t HashOf(StringView S) { return HashOf(S.data(), S.size() * sizeof(char16_t)); }
 // The first table size above n; 2147483647 when none is.
@@ -48,6 +50,8 @@ template <typename Item, typename Key>
 class TKeyedHash {
  public:
   using TFreeNotify = std::function<void(Item*)>;
+  // Pointer-size and 64-bit integers are one type on this platform, so they
+  // share the intptr_t overloads (both fill the whole slot).
 
   explicit TKeyedHash(uint32_t Size);
   ~TKeyedHash();
@@ -56,19 +60,15 @@ class TKeyedHash {
 
   void Add(const Key& K, intptr_t Value) { AddSlot(K, Slot(Value)); }
   void Add(const Key& K, double Value) { AddSlot(K, Slot(Value)); }
-  void Add(const Key& K, int64_t Value) { AddSlot(K, Slot(Value)); }
   void Add(const Key& K, void* Value) { AddSlot(K, Slot(Value)); }
   void AddOrUpdate(const Key& K, intptr_t Value) { if (!Modify(K, Value)) Add(K, Value); }
   void AddOrUpdate(const Key& K, double Value) { if (!Modify(K, Value)) Add(K, Value); }
-  void AddOrUpdate(const Key& K, int64_t Value) { if (!Modify(K, Value)) Add(K, Value); }
   void AddOrUpdate(const Key& K, void* Value) { if (!Modify(K, Value)) Add(K, Value); }
   bool Modify(const Key& K, intptr_t Value) { return ModifySlot(K, Slot(Value), &THashValue::AsNumber); }
   bool Modify(const Key& K, double Value) { return ModifySlot(K, Slot(Value), &THashValue::AsDouble); }
-  bool Modify(const Key& K, int64_t Value) { return ModifySlot(K, Slot(Value), &THashValue::AsInt64); }
   bool Modify(const Key& K, void* Value) { return ModifySlot(K, Slot(Value), &THashValue::AsPointer); }
 
   bool TryGetValue(const Key& K, intptr_t& Out);
-  bool TryGetValue(const Key& K, int64_t& Out);
   bool TryGetValue(const Key& K, double& Out);
   bool TryGetValue(const Key& K, void*& Out);
   intptr_t ValueOf(const Key& K, intptr_t DefaultValue = -1);
@@ -101,7 +101,6 @@ class TKeyedHash {
   };
   static SlotValue Slot(intptr_t v) { SlotValue s{}; s.v.AsNumber = v; s.width = sizeof(intptr_t); return s; }
   static SlotValue Slot(double v) { SlotValue s{}; s.v.AsDouble = v; s.width = 8; return s; }
-  static SlotValue Slot(int64_t v) { SlotValue s{}; s.v.AsInt64 = v; s.width = 8; return s; }
   static SlotValue Slot(void* v) { SlotValue s{}; s.v.AsPointer = v; s.width = sizeof(void*); return s; }
   template <typename M>
   bool ModifySlot(const Key& K, SlotValue s, M member);

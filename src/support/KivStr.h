@@ -102,6 +102,9 @@ String AnsiDecode(const void* Bytes, int64_t Len);  // GBK -> UTF-16; invalid ->
 inline String AnsiDecode(const Bytes& B) { return AnsiDecode(B.data(), int64_t(B.size())); }
 Bytes EncodeUTF8(StringView S);
 String DecodeUTF8(const void* Bytes, int64_t Len);
+// The fallback decoder by the UTF-8 bit layout; raises "无效的UTF8字符:%d" for a
+// continuation byte in lead position. Never reads past Len.
+String DecodeUTF8Own(const void* Bytes, int64_t Len);
 inline String DecodeUTF8(const Bytes& B) { return DecodeUTF8(B.data(), int64_t(B.size())); }
 
 // Text through streams.

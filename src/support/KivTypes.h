@@ -37,7 +37,7 @@ class Exception : public std::exception {
 // messages of this system need none. A missing argument prints nothing.
 namespace kiv_detail {
 struct FormatArg {
-  enum Kind { kInt, kUInt, kDouble, kText16, kText8, kChar } kind;
+  enum Kind { kInt, kUInt, kDouble, kText16, kText8, kChar } kind = kInt;
   int64_t i = 0;
   uint64_t u = 0;
   double d = 0;
@@ -47,7 +47,8 @@ struct FormatArg {
 };
 template <typename T>
 FormatArg MakeArg(const T& v) {
-  FormatArg a{FormatArg::kInt};
+  FormatArg a;
+  a.kind = FormatArg::kInt;
   using D = std::decay_t<T>;
   if constexpr (std::is_same_v<D, char16_t>) {
     a.kind = FormatArg::kChar;
