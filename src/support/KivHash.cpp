@@ -85,8 +85,7 @@ void TKeyedHash<Item, Key>::AddSlot(const Key& K, SlotValue s) {
 }
 
 template <typename Item, typename Key>
-template <typename M>
-bool TKeyedHash<Item, Key>::ModifySlot(const Key& K, SlotValue s, M) {
+bool TKeyedHash<Item, Key>::ModifySlot(const Key& K, SlotValue s) {
   std::lock_guard<std::recursive_mutex> lock(FLocker);
   Item* item = *Find(K);
   if (!item) return false;

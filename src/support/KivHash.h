@@ -64,9 +64,9 @@ class TKeyedHash {
   void AddOrUpdate(const Key& K, intptr_t Value) { if (!Modify(K, Value)) Add(K, Value); }
   void AddOrUpdate(const Key& K, double Value) { if (!Modify(K, Value)) Add(K, Value); }
   void AddOrUpdate(const Key& K, void* Value) { if (!Modify(K, Value)) Add(K, Value); }
-  bool Modify(const Key& K, intptr_t Value) { return ModifySlot(K, Slot(Value), &THashValue::AsNumber); }
-  bool Modify(const Key& K, double Value) { return ModifySlot(K, Slot(Value), &THashValue::AsDouble); }
-  bool Modify(const Key& K, void* Value) { return ModifySlot(K, Slot(Value), &THashValue::AsPointer); }
+  bool Modify(const Key& K, intptr_t Value) { return ModifySlot(K, Slot(Value)); }
+  bool Modify(const Key& K, double Value) { return ModifySlot(K, Slot(Value)); }
+  bool Modify(const Key& K, void* Value) { return ModifySlot(K, Slot(Value)); }
 
   bool TryGetValue(const Key& K, intptr_t& Out);
   bool TryGetValue(const Key& K, double& Out);
@@ -102,8 +102,7 @@ class TKeyedHash {
   static SlotValue Slot(intptr_t v) { SlotValue s{}; s.v.AsNumber = v; s.width = sizeof(intptr_t); return s; }
   static SlotValue Slot(double v) { SlotValue s{}; s.v.AsDouble = v; s.width = 8; return s; }
   static SlotValue Slot(void* v) { SlotValue s{}; s.v.AsPointer = v; s.width = sizeof(void*); return s; }
-  template <typename M>
-  bool ModifySlot(const Key& K, SlotValue s, M member);
+  bool ModifySlot(const Key& K, SlotValue s);
   void AddSlot(const Key& K, SlotValue s);
   uint32_t BucketOf(const Key& K) const;
   Item** FindIn(const Key& K, uint32_t bucket);

@@ -32,7 +32,7 @@ TStringCatHelper& TStringCatHelper::Cat(const char16_t* p, int64_t len) {
     FDest += len;
   } else {
     while (*p) {
-      if (FDest == FStart + FSize) NeedSize(int64_t(FSize) + FBlockSize);
+      if (FDest == FStart + FSize) NeedSize(int64_t(FSize) + (FBlockSize > 0 ? FBlockSize : 1));
       *FDest++ = *p++;
     }
   }
