@@ -1,0 +1,464 @@
+// The tree writer, the string escaper and the text forms of floats, dates and
+// blobs. The text is built in one buffer that doubles (realloc), so a large
+// document costs a handful of moves instead of one per block.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <emmintrin.h>
+
+#include "json/KivJson.h"
+#include "json/KivJsonInternal.h"
+
+using namespace kiv_json;
+
+namespace {
+
+// Writes straight into the result string, sized up front from the record
+// lengths, so the text is neither copied at the end nor moved while growing
+// (it grows only when escapes make it longer than the estimate).
+class TOut {
+ public:
+  explicit TOut(size_t AEstimate = 0) {
+    if (AEstimate) {
+      FText.resize(AEstimate);
+      FCur = FText.data();
+      FEnd = FCur + FText.size();
+    }
+  }
+
+  void Need(size_t n) {
+    if (size_t(FEnd - FCur) < n) Grow(n);
+  }
+  void Put(char16_t c) { *FCur++ = c; }
+  void PutN(const char16_t* s, size_t n) {
+    std::memcpy(FCur, s, n * sizeof(char16_t));
+    FCur += n;
+  }
+  void Ascii(const char* s) {
+    size_t n = std::strlen(s);
+    Need(n);
+    for (size_t i = 0; i < n; ++i) *FCur++ = char16_t(uint8_t(s[i]));
+  }
+  void Text(StringView s) {
+    Need(s.size());
+    PutN(s.data(), s.size());
+  }
+  void Int(int64_t v) {
+    Need(21);
+    char16_t buf[24];
+    char16_t* e = buf + 24;
+    char16_t* p = e;
+    uint64_t u = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+    do {
+      *--p = char16_t(u'0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (v < 0) *--p = u'-';
+    PutN(p, size_t(e - p));
+  }
+  // The string escaper; stops at a NUL.
+  void Escaped(const char16_t* s, size_t len, bool esc) {
+    static const char16_t kHex[] = u"0123456789abcdef";
+    Need(len);
+    const char16_t* end = s + len;
+    while (s < end) {
+      // Eight code units at a time while none of them needs an escape.
+      const __m128i lo = _mm_set1_epi16(31), quote = _mm_set1_epi16(u'"'),
+                    bs = _mm_set1_epi16(u'\\'), hi = _mm_set1_epi16(126);
+      while (end - s >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, lo), _mm_setzero_si128()),
+                                   _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, bs)));
+        if (esc)
+          bad = _mm_or_si128(
+              bad, _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, hi), _mm_setzero_si128()),
+                                    _mm_set1_epi16(-1)));
+        if (_mm_movemask_epi8(bad)) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(FCur), v);
+        FCur += 8;
+        s += 8;
+      }
+      if (s >= end) break;
+      char16_t c = *s;
+      if (c >= 32 && c != u'"' && c != u'\\' && (c < 127 || !esc)) {
+        *FCur++ = c;
+        ++s;
+        continue;
+      }
+      if (c == 0) break;
+      Need(size_t(end - s) + 6);
+      char16_t e = 0;
+      switch (c) {
+        case 7: e = u'a'; break;
+        case 8: e = u'b'; break;
+        case 9: e = u't'; break;
+        case 10: e = u'n'; break;
+        case 11: e = u'v'; break;
+        case 12: e = u'f'; break;
+        case 13: e = u'r'; break;
+        case u'"': e = u'"'; break;
+        case u'\\': e = u'\\'; break;
+        default: break;
+      }
+      *FCur++ = u'\\';
+      if (e) {
+        *FCur++ = e;
+      } else {
+        *FCur++ = u'u';
+        *FCur++ = kHex[(c >> 12) & 15];
+        *FCur++ = kHex[(c >> 8) & 15];
+        *FCur++ = kHex[(c >> 4) & 15];
+        *FCur++ = kHex[c & 15];
+      }
+      ++s;
+    }
+  }
+  String Take() {
+    FText.resize(size_t(FCur - FText.data()));
+    FCur = FEnd = nullptr;
+    return std::move(FText);
+  }
+
+ private:
+  void Grow(size_t n) {
+    size_t used = size_t(FCur - FText.data());
+    size_t want = FText.size() ? FText.size() * 2 : 256;
+    if (want < used + n) want = used + n;
+    FText.resize(want);
+    FCur = FText.data() + used;
+    FEnd = FText.data() + FText.size();
+  }
+
+  String FText;
+  char16_t* FCur = nullptr;
+  char16_t* FEnd = nullptr;
+};
+
+// Length of the text without escapes: a cheap pass over the records only.
+size_t EstimateLength(const JSONBase* T, int indent, int level) {
+  size_t n = 2 + (indent ? 2 + size_t(indent) * size_t(level) : 0);
+  for (PJSONValue r : *T) {
+    n += (indent ? 2 + size_t(indent) * size_t(level + 1) : 0) + r->FNameLen + 5;
+    switch (r->FType) {
+      case jdtString:
+        n += r->FValueLen / 2 + 2;
+        break;
+      case jdtObject:
+        if (r->FObject) n += EstimateLength(r->FObject, indent, level + 1);
+        break;
+      case jdtBytes:
+        n += r->FValueLen * 2 + 16;
+        break;
+      default:
+        n += 24;
+        break;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+namespace {
+
+long double StoredFloat(const JSONValue* r) {
+  const uint8_t* p = r->ValueData();
+  if (r->FValueLen == 8) {
+    double d;
+    std::memcpy(&d, p, 8);
+    return d;
+  }
+  if (r->FValueLen == 10) {
+    long double e = 0;
+    std::memcpy(&e, p, 10);
+    return e;
+  }
+  return 0;
+}
+
+double StoredDouble(const JSONValue* r) {
+  if (r->FValueLen != 8) return 0;
+  double d;
+  std::memcpy(&d, r->ValueData(), 8);
+  return d;
+}
+
+String JavaScriptDateText(double v) {
+  int64_t m = int64_t(std::trunc((v - 25569.0) * 86400000.0));
+  String s = u"/DATE(";
+  if (JsonTimeZone >= -12 && JsonTimeZone <= 12) {
+    int64_t n = m - int64_t(JsonTimeZone) * 3600000;
+    if (JsonDateInSeconds) n /= 1000;
+    s += IntToStr(n);
+    if (JsonTimeZone >= 0) s += u'+';
+    s += IntToStr(JsonTimeZone);
+  } else {
+    s += IntToStr(m);
+  }
+  s += u")/";
+  return s;
+}
+
+}  // namespace
+
+class TJsonWriter {
+ public:
+  TJsonWriter(const JSONBase* ARoot, int AIndent, bool ADoEscape)
+      : FOut(EstimateLength(ARoot, AIndent > 0 ? AIndent : 0, 0)),
+        FIndent(AIndent > 0 ? AIndent : 0),
+        FEscape(ADoEscape) {}
+
+  void Write(const JSONBase* T, int level) {
+    const auto& items = T->FItems;
+    const bool isArray = T->FIsArray;
+    if (items.empty()) {
+      FOut.Need(2);
+      FOut.Put(isArray ? u'[' : u'{');
+      FOut.Put(isArray ? u']' : u'}');
+      return;
+    }
+    FOut.Need(1);
+    FOut.Put(isArray ? u'[' : u'{');
+    const size_t n = items.size();
+    for (size_t i = 0; i < n; ++i) {
+      const JSONValue* r = items[i];
+      if (FIndent) LineBreak(level + 1);
+      if (r->FNameLen || !isArray) {
+        FOut.Need(r->FNameLen + 4);
+        FOut.Put(u'"');
+        FOut.Escaped(r->FNamePtr, r->FNameLen, FEscape);
+        FOut.Need(3);
+        FOut.Put(u'"');
+        FOut.Put(u':');
+        if (JsonNameAfterSpace) FOut.Put(u' ');
+      }
+      WriteValue(T, r, i, level);
+      if (i + 1 < n) {
+        FOut.Need(1);
+        FOut.Put(u',');
+      }
+    }
+    if (FIndent) LineBreak(level);
+    FOut.Need(1);
+    FOut.Put(isArray ? u']' : u'}');
+  }
+
+  String Take() { return FOut.Take(); }
+
+ private:
+  void LineBreak(int level) {
+    size_t need = 2 + size_t(FIndent) * size_t(level);
+    if (FBreak.size() < need) {
+      FBreak = u"\r\n";
+      FBreak.append(need * 2, u' ');
+    }
+    FOut.Need(need);
+    FOut.PutN(FBreak.data(), need);
+  }
+
+  void WriteValue(const JSONBase* T, const JSONValue* r, size_t index, int level) {
+    switch (r->FType) {
+      case jdtString:
+        FOut.Need(r->FValueLen / 2 + 2);
+        FOut.Put(u'"');
+        FOut.Escaped(reinterpret_cast<const char16_t*>(r->ValueData()), r->FValueLen / 2, FEscape);
+        FOut.Need(1);
+        FOut.Put(u'"');
+        break;
+      case jdtInteger:
+        FOut.Int(r->AsInt64());
+        break;
+      case jdtFloat:
+        FOut.Text(JsonFloatText(StoredFloat(r)));
+        break;
+      case jdtBoolean:
+        FOut.Ascii(r->AsBoolean() ? "true" : "false");
+        break;
+      case jdtDateTime: {
+        double v = StoredDouble(r);
+        String t = (StrictJson || JsonDateAsJavaScript) ? JavaScriptDateText(v) : JsonDateText(v);
+        FOut.Need(t.size() + 2);
+        FOut.Put(u'"');
+        FOut.PutN(t.data(), t.size());
+        FOut.Put(u'"');
+        break;
+      }
+      case jdtObject:
+        if (!r->FObject) {
+          FOut.Ascii("null");
+          break;
+        }
+        if (!r->FObject->FIsArray && !T->FIsArray && r->FNameLen == 0)
+          throw Exception(Format(u"对象 %s 的第 %d 个子结点名称未赋值, 编码输出前必需赋值.",
+                                 T->Name(), int64_t(index)));
+        Write(r->FObject, level + 1);
+        break;
+      case jdtBytes: {
+        String t = JsonBlobText(r->ValueData(), r->FValueLen);
+        FOut.Need(t.size() + 2);
+        FOut.Put(u'"');
+        FOut.Escaped(t.data(), t.size(), FEscape);
+        FOut.Need(1);
+        FOut.Put(u'"');
+        break;
+      }
+      default:
+        FOut.Ascii("null");
+        break;
+    }
+  }
+
+  TOut FOut;
+  int FIndent;
+  bool FEscape;
+  String FBreak;
+};
+
+String JSONBase::Encode(int AIndent, bool ADoEscape) const {
+  TJsonWriter w(this, AIndent, ADoEscape);
+  w.Write(this, 0);
+  return w.Take();
+}
+
+void JSONBase::CatJson(TStringCatHelper& ABuilder, StringView AValue, bool ADoEscape) {
+  TOut o;
+  o.Escaped(AValue.data(), AValue.size(), ADoEscape);
+  ABuilder.Cat(o.Take());
+}
+
+String JsonFloatText(long double V) {
+  if (std::isnan(V)) return u"NAN";
+  if (std::isinf(V)) return V > 0 ? u"INF" : u"-INF";
+  if (V == 0) return u"0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14Le", V);
+  // buf: [-]d.dddddddddddddde[+-]x
+  const char* p = buf;
+  bool neg = *p == '-';
+  if (neg) ++p;
+  std::string digits;
+  for (; *p && *p != 'e'; ++p)
+    if (*p != '.') digits.push_back(*p);
+  int x = *p == 'e' ? std::atoi(p + 1) : 0;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int E = x + 1;
+  std::string out;
+  if (neg) out.push_back('-');
+  if (E >= -3 && E <= 15) {
+    if (E <= 0) {
+      out += "0.";
+      out.append(size_t(-E), '0');
+      out += digits;
+    } else {
+      if (int(digits.size()) <= E) {
+        out += digits;
+        out.append(size_t(E) - digits.size(), '0');
+      } else {
+        out.append(digits, 0, size_t(E));
+        out.push_back('.');
+        out.append(digits, size_t(E), std::string::npos);
+      }
+    }
+  } else {
+    out.push_back(digits[0]);
+    if (digits.size() > 1) {
+      out.push_back('.');
+      out.append(digits, 1, std::string::npos);
+    }
+    out.push_back('E');
+    if (x < 0) out.push_back('-');
+    out += std::to_string(x < 0 ? -x : x);
+  }
+  if (JsonFloatDigits > 0) {
+    // The cut touches the fraction only; an exponent stays, and a fraction
+    // cut down to zeros takes its "." with it.
+    size_t ep = out.find('E');
+    std::string exp = ep == std::string::npos ? std::string() : out.substr(ep);
+    std::string m = ep == std::string::npos ? out : out.substr(0, ep);
+    size_t dot = m.find('.');
+    if (dot != std::string::npos && m.size() - dot - 1 > size_t(JsonFloatDigits)) {
+      m.resize(dot + 1 + size_t(JsonFloatDigits));
+      while (m.back() == '0') m.pop_back();
+      if (m.back() == '.') m.pop_back();
+      if (m == "-0") m = "0";
+      out = m + exp;
+    }
+  }
+  return String(out.begin(), out.end());
+}
+
+namespace {
+
+String FormatDate(StringView fmt, double v) {
+  int Y, M, D, H, N, S, Z;
+  DecodeDateTime(v, Y, M, D, H, N, S, Z);
+  String out;
+  auto num = [&out](int value, int width) {
+    char16_t b[12];
+    int n = 0;
+    unsigned u = unsigned(value < 0 ? -value : value);
+    do {
+      b[n++] = char16_t(u'0' + u % 10);
+      u /= 10;
+    } while (u);
+    while (n < width) b[n++] = u'0';
+    while (n) out.push_back(b[--n]);
+  };
+  size_t i = 0;
+  while (i < fmt.size()) {
+    StringView r = fmt.substr(i);
+    if (r.substr(0, 4) == u"yyyy") {
+      num(Y, 4);
+      i += 4;
+    } else if (r.substr(0, 3) == u"zzz") {
+      num(Z, 3);
+      i += 3;
+    } else if (r.substr(0, 2) == u"mm") {
+      num(M, 2);
+      i += 2;
+    } else if (r.substr(0, 2) == u"dd") {
+      num(D, 2);
+      i += 2;
+    } else if (r.substr(0, 2) == u"hh") {
+      num(H, 2);
+      i += 2;
+    } else if (r.substr(0, 2) == u"nn") {
+      num(N, 2);
+      i += 2;
+    } else if (r.substr(0, 2) == u"ss") {
+      num(S, 2);
+      i += 2;
+    } else {
+      out.push_back(fmt[i++]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+String JsonDateText(double V) {
+  double d = std::trunc(V);
+  if (d != 0) return FormatDate(V == d ? JsonDateFormat : JsonDateTimeFormat, V);
+  return FormatDate(V == 0 ? JsonDateFormat : JsonTimeFormat, V);
+}
+
+String JsonBlobText(const void* P, size_t Len) {
+  if (!Len) return String();
+  String s = u"[blob]<";
+  if (JsonBlobBase64) {
+    s += u"[BS]";
+    s += Base64Encode(P, Len);
+  } else {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    const auto* b = static_cast<const uint8_t*>(P);
+    for (size_t i = 0; i < Len; ++i) {
+      s.push_back(kHex[b[i] >> 4]);
+      s.push_back(kHex[b[i] & 15]);
+    }
+  }
+  s += u">";
+  return s;
+}
