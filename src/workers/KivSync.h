@@ -1,0 +1,42 @@
+// Events and wait results for the worker pool: condition-variable events in
+// the auto- and manual-reset flavours.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+enum TWaitResult { wrSignaled = 0, wrTimeout = 1, wrAbandoned = 2, wrError = 3, wrIOCompletion = 4 };
+
+constexpr uint32_t KivInfinite = 0xFFFFFFFFu;
+
+using TSimpleLock = std::mutex;
+
+class TEvent;
+TWaitResult MsgWaitForEvent(TEvent& AEvent, uint32_t ATimeout);
+
+class TEvent {
+ public:
+  explicit TEvent(bool AManualReset, bool AInitialState = false)
+      : FManualReset(AManualReset), FSignaled(AInitialState) {}
+  TEvent(const TEvent&) = delete;
+  TEvent& operator=(const TEvent&) = delete;
+
+  void SetEvent();
+  void ResetEvent();
+  // KivInfinite waits without limit.
+  TWaitResult WaitFor(uint32_t ATimeout);
+  // Consumes the signal (auto-reset) if there is one; never blocks.
+  bool TryWait();
+  bool IsSet();
+
+ private:
+  friend TWaitResult MsgWaitForEvent(TEvent& AEvent, uint32_t ATimeout);
+  std::mutex FLock;
+  std::condition_variable FCond;
+  const bool FManualReset;
+  bool FSignaled;
+  // Non-zero while the main thread waits for this event together with its job queue.
+  std::atomic<int> FMainWaiters{0};
+};

@@ -1,0 +1,907 @@
+// The pool manager, its worker threads, the monitor thread and the hand-over
+// of jobs to the main thread.
+#include "workers/KivWorker.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+
+TKIVWorkers* GlobalWorkers = nullptr;
+
+namespace kiv_detail {
+void StartClock();
+PJob NewJobRecord();
+void RecycleJobRecord(PJob AJob);
+}  // namespace kiv_detail
+
+using kiv_detail::NewJobRecord;
+
+namespace {
+std::atomic<std::thread::id> GMainThreadId{};
+
+Exception ForeignException(const std::exception& e) { return Exception(FromUtf8(e.what())); }
+Exception UnknownException() { return Exception(u"unknown exception"); }
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+}  // namespace
+
+// ---- main-thread hand-over ----------------------------------------------
+
+struct TMainJob {
+  PJob Job;
+  TKIVWorker* Worker;
+};
+
+class TMainThreadQueue {
+ public:
+  void Push(const TMainJob& AJob) {
+    {
+      std::lock_guard<std::mutex> L(FLock);
+      FItems.push_back(AJob);
+      FCond.notify_all();
+    }
+    std::function<void()> Waker;
+    {
+      std::lock_guard<std::mutex> L(FWakerLock);
+      Waker = FWaker;
+    }
+    if (Waker) Waker();
+  }
+  bool Pop(TMainJob& AJob) {
+    std::lock_guard<std::mutex> L(FLock);
+    if (FItems.empty()) return false;
+    AJob = FItems.front();
+    FItems.pop_front();
+    return true;
+  }
+  bool HasItems() {
+    std::lock_guard<std::mutex> L(FLock);
+    return !FItems.empty();
+  }
+  // Until a job is queued, AEvent is set or ATimeout ms (< 0: no limit) pass.
+  void WaitWork(TEvent& AEvent, int64_t ATimeout) {
+    std::unique_lock<std::mutex> L(FLock);
+    auto Ready = [&] { return !FItems.empty() || AEvent.IsSet(); };
+    if (ATimeout < 0)
+      FCond.wait(L, Ready);
+    else
+      FCond.wait_for(L, std::chrono::milliseconds(ATimeout), Ready);
+  }
+  void Notify() {
+    std::lock_guard<std::mutex> L(FLock);
+    FCond.notify_all();
+  }
+  void SetWaker(std::function<void()> AWaker) {
+    std::lock_guard<std::mutex> L(FWakerLock);
+    FWaker = std::move(AWaker);
+  }
+  static void Dispatch(const TMainJob& AJob);
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FCond;
+  std::deque<TMainJob> FItems;
+  std::mutex FWakerLock;
+  std::function<void()> FWaker;
+};
+
+static TMainThreadQueue GMainQueue;
+
+void KivNotifyMainWaiter() { GMainQueue.Notify(); }
+
+bool IsMainThread() { return std::this_thread::get_id() == GMainThreadId.load(); }
+
+void SetMainThreadWaker(std::function<void()> AWaker) { GMainQueue.SetWaker(std::move(AWaker)); }
+
+void TMainThreadQueue::Dispatch(const TMainJob& AJob) {
+  TKIVWorker* W = AJob.Worker;
+  std::optional<Exception> Err;
+  try {
+    W->RunJob(AJob.Job);
+  } catch (const Exception& E) {
+    Err = E;
+  } catch (const std::exception& E) {
+    Err = ForeignException(E);
+  } catch (...) {
+    Err = UnknownException();
+  }
+  // The worker waits for its event, so its owner is still there.
+  if (Err && W->FExitState.load() != 2) W->FOwner->ReportError(AJob.Job, *Err, jesExecute);
+  W->FPrivateEvent.SetEvent();
+}
+
+void PumpMessages() {
+  if (!IsMainThread()) return;
+  TMainJob J;
+  while (GMainQueue.Pop(J)) TMainThreadQueue::Dispatch(J);
+}
+
+TWaitResult MsgWaitForEvent(TEvent& AEvent, uint32_t ATimeout) {
+  if (!IsMainThread()) return AEvent.WaitFor(ATimeout);
+  {
+    std::lock_guard<std::mutex> L(AEvent.FLock);
+    AEvent.FMainWaiters.fetch_add(1);
+  }
+  const int64_t Start = GetTimestamp();
+  TWaitResult R;
+  for (;;) {
+    if (AEvent.TryWait()) {
+      R = wrSignaled;
+      break;
+    }
+    if (GMainQueue.HasItems()) {
+      PumpMessages();
+      continue;
+    }
+    int64_t Remaining = -1;
+    if (ATimeout != KivInfinite) {
+      Remaining = static_cast<int64_t>(ATimeout) - (GetTimestamp() - Start);
+      if (Remaining <= 0) {
+        R = wrTimeout;
+        break;
+      }
+    }
+    GMainQueue.WaitWork(AEvent, Remaining);
+  }
+  {
+    std::lock_guard<std::mutex> L(AEvent.FLock);
+    AEvent.FMainWaiters.fetch_sub(1);
+  }
+  return R;
+}
+
+// ---- jobs ---------------------------------------------------------------
+
+bool TJob::IsTerminated() const {
+  TKIVWorker* W = Worker;
+  if (W) {
+    // Worker flags first: a given-up worker must not reach its owner.
+    if (W->FTerminated.load() || W->FExitState.load() != 0) return true;
+    if ((Flags & JOB_TERMINATED) || W->FTerminatingJob.load() == this) return true;
+    TKIVWorkers* O = W->FOwner;
+    return O && O->FTerminating.load();
+  }
+  return (Flags & JOB_TERMINATED) != 0;
+}
+
+void TJob::SetIsTerminated(bool AValue) {
+  if (AValue)
+    Flags |= JOB_TERMINATED;
+  else
+    Flags &= ~JOB_TERMINATED;
+}
+
+static void CallJobProc(PJob AJob) {
+  const TJobMethod& M = AJob->JobProc;
+  if (AJob->Flags & JOB_ANON_PROC)
+    static_cast<kiv_detail::TClosure<TJobProcA>*>(static_cast<kiv_detail::TClosureBase*>(M.Code))->Proc(AJob);
+  else if (M.Data)
+    reinterpret_cast<void (*)(void*, PJob)>(M.Code)(M.Data, AJob);
+  else
+    reinterpret_cast<TJobProcG>(M.Code)(AJob);
+}
+
+// ---- worker -------------------------------------------------------------
+
+TKIVWorker::TKIVWorker(TKIVWorkers* AOwner) : FOwner(AOwner), FStartTime(GetTimestamp()) {}
+
+TKIVWorker::~TKIVWorker() = default;
+
+void TKIVWorker::ComNeeded(uint32_t) { SetFlag(WORKER_COM_INITED); }
+
+bool TKIVWorker::EnterOwner() {
+  FInOwner.store(true);
+  if (FExitState.load() == 2) {
+    FInOwner.store(false);
+    return false;
+  }
+  return true;
+}
+
+void TKIVWorker::RunJob(PJob AJob) {
+  FLastExecTime = 0;
+  CallJobProc(AJob);
+  FLastExecTime = GetTimestamp();
+}
+
+TWaitResult TKIVWorker::WaitSignal(int64_t ATimeout, bool AByRepeatJob) {
+  if (ATimeout <= 1) return wrSignaled;
+  int64_t Limit = static_cast<int64_t>(FOwner->FFireTimeout.load()) + FFireDelay - FTimeout;
+  int64_t Wait = std::max<int64_t>(0, std::min(ATimeout, Limit));
+  if (Wait >= KivInfinite) Wait = KivInfinite - 1;
+  int64_t Start = GetTimestamp();
+  LeaveOwner();
+  TWaitResult R = FEvent.WaitFor(static_cast<uint32_t>(Wait));
+  if (!EnterOwner()) return wrAbandoned;
+  if (R == wrTimeout) {
+    FTimeout += GetTimestamp() - Start;
+    if (AByRepeatJob) R = wrSignaled;
+  }
+  return R;
+}
+
+void TKIVWorker::ClearActiveJob() {
+  FActiveJobCode = nullptr;
+  FActiveJobObject = nullptr;
+  FActiveJobData = nullptr;
+  FActiveJobSource = nullptr;
+  FActiveJobFlags = 0;
+  FActiveJobGroup = nullptr;
+  FTerminatingJob = nullptr;
+  FActiveJob = nullptr;
+}
+
+int TKIVWorker::DoJobStep() {
+  SetFlag(WORKER_LOOKUP);
+  FTerminatingJob = nullptr;
+  PJob Job = FOwner->TakeJob();
+  if (!Job) {
+    ClearFlag(WORKER_LOOKUP);
+    return 0;
+  }
+  SetFlag(WORKER_ISBUSY);
+  FTimeout = 0;
+  FLastActiveTime = Job->PopTime;
+  Job->Worker = this;
+  FActiveJob = Job;
+  FActiveJobCode = Job->JobProc.Code;
+  FActiveJobObject = Job->JobProc.Data;
+  FActiveJobData = Job->Data;
+  FActiveJobSource = (Job->Flags & JOB_SIGNAL) ? Job->Source : nullptr;
+  FActiveJobGroup = (Job->Flags & JOB_GROUP) ? Job->Group : nullptr;
+  FActiveJobFlags = Job->Flags;
+  if (Job->RunStartTime == 0) Job->FirstRunTime = Job->PopTime;
+  Job->RunStartTime = Job->PopTime;
+  // Executing is set before lookup is cleared, so a scan of running jobs never
+  // sees this worker in between.
+  SetFlag(WORKER_EXECUTING);
+  ClearFlag(WORKER_LOOKUP);
+
+  std::optional<Exception> Err;
+  LeaveOwner();
+  if (Job->Flags & JOB_IN_MAIN_THREAD) {
+    GMainQueue.Push({Job, this});
+    FPrivateEvent.WaitFor(KivInfinite);
+  } else {
+    try {
+      RunJob(Job);
+    } catch (const Exception& E) {
+      Err = E;
+    } catch (const std::exception& E) {
+      Err = ForeignException(E);
+    } catch (...) {
+      Err = UnknownException();
+    }
+  }
+  if (!EnterOwner()) return -1;
+  if (Err) FOwner->ReportError(Job, *Err, jesExecute);
+  ++FProcessed;
+  SetFlag(WORKER_CLEANING);
+  FOwner->JobBookkeeping(Job);
+  ClearActiveJob();
+  ClearFlag(WORKER_EXECUTING);
+  return 1;
+}
+
+void TKIVWorker::Execute() {
+  if (!EnterOwner()) return;
+  FHandle = static_cast<uintptr_t>(pthread_self());
+  {
+    char Name[16];
+    std::snprintf(Name, sizeof(Name), "KIVWorker.%ld", static_cast<long>(syscall(SYS_gettid)));
+    pthread_setname_np(pthread_self(), Name);
+  }
+  SetFlag(WORKER_RUNNING);
+  FLastActiveTime = GetTimestamp();
+  {
+    std::random_device Rd;
+    std::minstd_rand Gen(Rd());
+    int Half = FOwner->FFireTimeout.load() / 2;
+    FFireDelay = Half > 0 ? static_cast<int64_t>(Gen() % static_cast<unsigned>(Half)) : 0;
+  }
+  TKIVWorkers* O = FOwner;
+  bool GivenUp = false;
+  while (!Terminated() && !O->Terminating()) {
+    ClearFlag(WORKER_CLEANING);
+    TWaitResult R;
+    if (!O->Enabled()) {
+      R = WaitSignal(O->FFireTimeout.load(), false);
+    } else if (O->FSimpleJobs->HasJobs()) {
+      R = WaitSignal(0, false);
+    } else {
+      int64_t First = O->FRepeatJobs->FirstFireTime();
+      if (First == 0)
+        R = WaitSignal(O->FFireTimeout.load(), false);
+      else
+        R = WaitSignal(First - GetTimestamp(), true);
+    }
+    if (R == wrAbandoned) {
+      GivenUp = true;
+      break;
+    }
+    if (Terminated() || O->Terminating()) break;
+    if (R == wrSignaled) {
+      FPending = false;
+      int Busy = O->FBusyCount.fetch_add(1) + 1;
+      int Count = O->FWorkerCount.load();
+      if (Busy >= Count && Count < O->FMaxWorkers.load()) {
+        if (TStaticThread* S = O->FStaticThread.load()) S->CheckNeeded();
+      }
+      int Step = 0;
+      while (!Terminated() && !O->Terminating() && O->Enabled() && (Step = DoJobStep()) > 0) {
+      }
+      if (Step < 0) {
+        GivenUp = true;
+        break;
+      }
+      ClearFlag(WORKER_ISBUSY);
+      O->FBusyCount.fetch_sub(1);
+    }
+    if (FTimeout >= static_cast<int64_t>(O->FFireTimeout.load()) + FFireDelay) {
+      O->RetireWorker(this);
+      if (!IsFiring()) FTimeout = 0;
+    }
+  }
+  if (GivenUp) return;  // the owner may be gone; this object is not freed
+  ClearFlag(WORKER_RUNNING);
+  int Expected = 0;
+  if (!FExitState.compare_exchange_strong(Expected, 1)) {
+    LeaveOwner();
+    return;
+  }
+  O->WorkerExited(this);
+  delete this;
+}
+
+// ---- monitor thread -----------------------------------------------------
+
+namespace {
+bool ReadProcStat(uint64_t& AIdle, uint64_t& AKernel, uint64_t& AUser) {
+  std::ifstream F("/proc/stat");
+  std::string Cpu;
+  uint64_t User = 0, Nice = 0, System = 0, Idle = 0, IoWait = 0, Irq = 0, SoftIrq = 0, Steal = 0;
+  if (!(F >> Cpu >> User >> Nice >> System >> Idle >> IoWait >> Irq >> SoftIrq) || Cpu != "cpu") return false;
+  F >> Steal;
+  // Kernel time includes idle time, as the load formula expects.
+  AIdle = Idle + IoWait;
+  AKernel = System + Irq + SoftIrq + AIdle;
+  AUser = User + Nice + Steal;
+  return true;
+}
+}  // namespace
+
+TStaticThread::TStaticThread(TKIVWorkers* AOwner) : FOwner(AOwner) {
+  FHasTimes = ReadProcStat(FLastIdle, FLastKernel, FLastUser);
+  FThread = std::thread(&TStaticThread::Execute, this);
+}
+
+TStaticThread::~TStaticThread() {
+  Terminate();
+  if (FThread.joinable()) FThread.join();
+}
+
+void TStaticThread::Terminate() {
+  FTerminated = true;
+  FEvent.SetEvent();
+}
+
+bool TStaticThread::WaitEnd(uint32_t ATimeout) {
+  int64_t Deadline = GetTimestamp() + ATimeout;
+  while (!FEnded.IsSet()) {
+    int64_t Left = Deadline - GetTimestamp();
+    if (Left <= 0) return false;
+    MsgWaitForEvent(FEnded, static_cast<uint32_t>(std::min<int64_t>(Left, 200)));
+  }
+  return true;
+}
+
+int TStaticThread::GetCPUUsage() {
+  uint64_t Idle, Kernel, User;
+  if (!ReadProcStat(Idle, Kernel, User)) return 0;
+  uint64_t Total = (Kernel - FLastKernel) + (User - FLastUser);
+  uint64_t DIdle = Idle - FLastIdle;
+  FLastIdle = Idle;
+  FLastKernel = Kernel;
+  FLastUser = User;
+  return Total > DIdle ? static_cast<int>((Total - DIdle) * 100 / Total) : 0;
+}
+
+void TStaticThread::Execute() {
+  pthread_setname_np(pthread_self(), "StaticThread");
+  sched_param P{};
+  pthread_setschedparam(pthread_self(), SCHED_IDLE, &P);  // best effort
+  while (!FTerminated.load()) {
+    TWaitResult R = FEvent.WaitFor(FHasTimes ? 1000 : KivInfinite);
+    if (FTerminated.load()) break;
+    TKIVWorkers* O = FOwner;
+    if (O->Terminating()) continue;
+    if (R == wrSignaled) {
+      if (O->IdleWorkerCount() <= 0) O->LookupIdleWorker();
+    } else if (O->SimpleJobCount() > 0 && GetCPUUsage() < 60 && O->IdleWorkerCount() <= 0) {
+      O->LookupIdleWorker();
+    }
+  }
+  FEnded.SetEvent();
+}
+
+// ---- manager ------------------------------------------------------------
+
+TKIVWorkers::TKIVWorkers(int AMinWorkers) {
+  FFireTimeout = 15000;
+  FSimpleJobs = new TSimpleJobs(this);
+  FRepeatJobs = new TRepeatJobs(this);
+  FSignalJobs = new TKIVHashTable(1361);
+  FSignalJobs->OnDelete = [this](TKIVHashTable*, uintptr_t, void* AData) {
+    PSignal S = static_cast<PSignal>(AData);
+    FreeJob(S->First);
+    delete S;
+  };
+  FSignalJobs->SetAutoSize(true);
+  FCPUNum = ProcessorCount();
+  int Min = AMinWorkers >= 1 ? AMinWorkers : 2;
+  FMinWorkers = Min;
+  int Max = FCPUNum * 2 + 1;
+  if (Max <= Min) Max = Min * 2 + 1;
+  FMaxWorkers = Max;
+  FWorkers.assign(static_cast<size_t>(Max) + 1, nullptr);
+  {
+    std::lock_guard<std::recursive_mutex> L(FLocker);
+    for (int I = 0; I < Min; ++I) NewWorker();
+  }
+  FMaxLongtimeWorkers = Max / 2;
+  FStaticThread = new TStaticThread(this);
+}
+
+TKIVWorkers::~TKIVWorkers() {
+  StopWorkers();
+  // The monitor goes before the queues it looks at.
+  if (TStaticThread* S = FStaticThread.exchange(nullptr)) {
+    S->Terminate();
+    if (!S->WaitEnd(6000)) std::fprintf(stderr, "KivWorker: monitor thread did not end within 6000 ms\n");
+    delete S;
+  }
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  delete FSimpleJobs;
+  FSimpleJobs = nullptr;
+  delete FRepeatJobs;
+  FRepeatJobs = nullptr;
+  if (FSignalJobs) {
+    FSignalJobs->Clear();
+    delete FSignalJobs;
+    FSignalJobs = nullptr;
+  }
+}
+
+TKIVWorkers* TKIVWorkers::GetInstance() {
+  if (!GlobalWorkers) GlobalWorkers = new TKIVWorkers(2);
+  return GlobalWorkers;
+}
+
+void TKIVWorkers::ReportError(PJob AJob, const Exception& E, TJobErrorSource ASource) {
+  if (!OnError) return;
+  try {
+    OnError(AJob, E, ASource);
+  } catch (...) {
+    // a failing error handler must not take the worker down
+  }
+}
+
+void TKIVWorkers::SetJobFreeType(PJob AJob, void* AData, TJobDataFreeType AFreeType) {
+  if (!AData) return;
+  AJob->Flags |= (static_cast<int32_t>(AFreeType) & 0xF) << 8;
+  if (AFreeType == jdfFreeAsInterface) static_cast<IJobInterface*>(AData)->AddRef();
+}
+
+void TKIVWorkers::FreeJobData(void* AData, TJobDataFreeType AFreeType) {
+  if (!AData) return;
+  std::optional<Exception> Err;
+  try {
+    switch (AFreeType) {
+      case jdfFreeAsObject:
+        delete static_cast<TJobObject*>(AData);
+        break;
+      case jdfFreeAsRecord:
+        std::free(AData);
+        break;
+      case jdfFreeAsInterface:
+        static_cast<IJobInterface*>(AData)->Release();
+        break;
+      default:
+        if (OnCustomFreeData) OnCustomFreeData(this, AFreeType, AData);
+        break;
+    }
+  } catch (const Exception& E) {
+    Err = E;
+  } catch (const std::exception& E) {
+    Err = ForeignException(E);
+  } catch (...) {
+    Err = UnknownException();
+  }
+  if (Err) ReportError(nullptr, *Err, jesFreeData);
+}
+
+void TKIVWorkers::FreeJob(PJob AJob) {
+  while (AJob) {
+    PJob Next = AJob->Next;
+    // Every long-time job gives its slot back once, whether it ran, was
+    // refused or was removed.
+    if (AJob->Flags & JOB_LONGTIME) FLongTimeWorkers.fetch_sub(1);
+    if (AJob->Data) {
+      bool Due;
+      if (AJob->DataRefs) {
+        Due = AJob->DataRefs->fetch_sub(1) == 1;
+        if (Due) {
+          delete AJob->DataRefs;
+          // the signal path frees whatever the free type
+          Due = (AJob->Flags & JOB_SIGNAL) || AJob->FreeType() != jdfFreeByUser;
+        }
+      } else {
+        Due = !(AJob->Flags & JOB_SIGNAL) && AJob->FreeType() != jdfFreeByUser;
+      }
+      if (Due) FreeJobData(AJob->Data, AJob->FreeType());
+      AJob->Data = nullptr;
+    }
+    AJob->DataRefs = nullptr;
+    kiv_detail::RecycleJobRecord(AJob);
+    AJob = Next;
+  }
+}
+
+PJob TKIVWorkers::NewJob(TJobProcRef& AProc, void* AData, TJobDataFreeType AFreeType, int32_t AFlags) {
+  PJob J = NewJobRecord();
+  bool Anon;
+  J->JobProc = AProc.Detach(Anon);
+  if (Anon) J->Flags |= JOB_ANON_PROC;
+  J->Flags |= AFlags;
+  J->Data = AData;
+  SetJobFreeType(J, AData, AFreeType);
+  return J;
+}
+
+TJobHandle TKIVWorkers::Post(TJobProcRef AJobProc, void* AData, bool ARunInMainThread, int64_t ADelay,
+                             int64_t AInterval, TJobDataFreeType AFreeType) {
+  PJob J = NewJob(AJobProc, AData, AFreeType, ARunInMainThread ? JOB_IN_MAIN_THREAD : 0);
+  if (AInterval > 0)
+    J->Interval = AInterval;
+  else
+    J->Flags |= JOB_RUN_ONCE;
+  J->Delay = ADelay;
+  return DoPost(J);
+}
+
+namespace {
+double LocalTimeOfDay() {
+  using namespace std::chrono;
+  auto Now = system_clock::now();
+  std::time_t T = system_clock::to_time_t(Now);
+  std::tm Tm{};
+  localtime_r(&T, &Tm);
+  int64_t Ms = duration_cast<milliseconds>(Now.time_since_epoch()).count() % 1000;
+  return (Tm.tm_hour * 3600000.0 + Tm.tm_min * 60000.0 + Tm.tm_sec * 1000.0 + static_cast<double>(Ms)) / 86400000.0;
+}
+}  // namespace
+
+TJobHandle TKIVWorkers::Post(TJobProcRef AJobProc, void* AData, double ATime, int64_t AInterval,
+                             bool ARunInMainThread, TJobDataFreeType AFreeType) {
+  double Now = LocalTimeOfDay();
+  double At = std::fabs(ATime - std::trunc(ATime));
+  int64_t Delay;
+  if (Now > At)
+    Delay = static_cast<int64_t>((1 - Now + At) * 86400000.0);
+  else
+    Delay = static_cast<int64_t>((At - Now) * 86400000.0);
+  return Post(std::move(AJobProc), AData, ARunInMainThread, Delay, AInterval, AFreeType);
+}
+
+TJobHandle TKIVWorkers::PostLongJob(TJobProcRef AJobProc, void* AData, TJobDataFreeType AFreeType) {
+  if (FLongTimeWorkers.fetch_add(1) + 1 > FMaxLongtimeWorkers.load()) {
+    FLongTimeWorkers.fetch_sub(1);
+    return 0;
+  }
+  PJob J = NewJob(AJobProc, AData, AFreeType, JOB_LONGTIME | JOB_RUN_ONCE);
+  return DoPost(J);
+}
+
+TJobHandle TKIVWorkers::DoPost(PJob AJob) {
+  if (FTerminating.load() || AJob->JobProc.IsNull()) {
+    AJob->Next = nullptr;
+    FreeJob(AJob);
+    return 0;
+  }
+  TJobHandle H = reinterpret_cast<TJobHandle>(AJob);
+  if ((AJob->Flags & JOB_RUN_ONCE) && AJob->Delay == 0) {
+    if (!FSimpleJobs->Push(AJob)) return 0;
+  } else {
+    if (!FRepeatJobs->Push(AJob)) return 0;
+    H |= 1;
+  }
+  LookupIdleWorker();
+  return H;
+}
+
+PJob TKIVWorkers::TakeJob() {
+  PJob J = FSimpleJobs->Pop();
+  if (!J) J = FRepeatJobs->Pop();
+  return J;
+}
+
+bool TKIVWorkers::LookupIdleWorker() {
+  if (FBusyCount.load() >= FMaxWorkers.load() || !Enabled() || FTerminating.load()) return false;
+  bool Found = false, LastPass = false;
+  do {
+    while (FFiringWorkerCount.load() > 0) std::this_thread::yield();
+    int Waiting = 0;
+    {
+      std::lock_guard<std::recursive_mutex> L(FLocker);
+      int Count = FWorkerCount.load();
+      for (int I = 0; I < Count; ++I) {
+        TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
+        if (W->IsIdle() && W->IsRunning() && !W->IsFiring()) {
+          if (!W->FPending.load()) {
+            W->FPending = true;
+            W->FEvent.SetEvent();
+            Found = true;
+            break;
+          }
+          ++Waiting;
+        }
+      }
+      // >= rather than =: after MaxWorkers was lowered there may be more.
+      LastPass = FWorkerCount.load() >= FMaxWorkers.load();
+      if (!Found && !LastPass && Waiting == 0) {
+        Found = NewWorker() != nullptr;
+        if (!Found) LastPass = true;
+      }
+    }
+    if (!Found && Waiting > 0 && !LastPass) std::this_thread::yield();
+  } while (!Found && !LastPass);
+  return Found;
+}
+
+TKIVWorker* TKIVWorkers::NewWorker() {
+  int Count = FWorkerCount.load();
+  if (Count >= FMaxWorkers.load()) return nullptr;
+  TKIVWorker* W = new TKIVWorker(this);
+  if (FWorkers.size() <= static_cast<size_t>(Count) + 1) FWorkers.resize(static_cast<size_t>(Count) + 2, nullptr);
+  FWorkers[static_cast<size_t>(Count)] = W;
+  FWorkerCount = Count + 1;
+  W->FPending = true;
+  W->FEvent.SetEvent();
+  try {
+    std::thread(&TKIVWorker::Execute, W).detach();
+  } catch (const std::system_error&) {
+    FWorkers[static_cast<size_t>(Count)] = nullptr;
+    FWorkerCount = Count;
+    delete W;
+    return nullptr;
+  }
+  return W;
+}
+
+void TKIVWorkers::RetireWorker(TKIVWorker* AWorker) {
+  int Firing = FFiringWorkerCount.fetch_add(1) + 1;
+  int Remaining = FWorkerCount.load() - Firing;
+  if (Remaining < FMinWorkers.load() || Remaining == FBusyCount.load()) {
+    FFiringWorkerCount.fetch_sub(1);
+  } else {
+    AWorker->SetFlag(WORKER_FIRING);
+    AWorker->FTerminated = true;
+  }
+}
+
+void TKIVWorkers::WorkerExited(TKIVWorker* AWorker) {
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  int Count = FWorkerCount.load();
+  for (int I = 0; I < Count; ++I) {
+    if (FWorkers[static_cast<size_t>(I)] == AWorker) {
+      for (int K = I; K + 1 < Count; ++K) FWorkers[static_cast<size_t>(K)] = FWorkers[static_cast<size_t>(K) + 1];
+      FWorkers[static_cast<size_t>(Count) - 1] = nullptr;
+      FWorkerCount = Count - 1;
+      if (AWorker->IsFiring()) FFiringWorkerCount.fetch_sub(1);
+      break;
+    }
+  }
+  if (FWorkerCount.load() == 0 && FTerminateEvent) FTerminateEvent->SetEvent();
+}
+
+void TKIVWorkers::JobBookkeeping(PJob AJob) {
+  AJob->Worker = nullptr;
+  int64_t Used = GetTimestamp() - AJob->RunStartTime;
+  if (!(AJob->Flags & JOB_RUN_ONCE)) {
+    FRepeatJobs->AfterRepeatRun(AJob, Used);
+    if (!AJob->DataRefs) AJob->Data = nullptr;  // the datum stays with the master
+  } else if (AJob->Flags & JOB_SIGNAL) {
+    AfterSignalRun(AJob, Used);
+  }
+  FreeJob(AJob);
+}
+
+void TKIVWorkers::DisableWorkers() { FDisableCount.fetch_add(1); }
+
+void TKIVWorkers::EnableWorkers() {
+  if (FDisableCount.fetch_sub(1) - 1 != 0) return;
+  int N = SimpleJobCount() + RepeatJobCount();
+  for (int I = 0; I < N; ++I)
+    if (!LookupIdleWorker()) break;
+}
+
+void TKIVWorkers::SetMaxWorkers(int AValue) {
+  if (AValue < 2 || AValue == FMaxWorkers.load()) return;
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  FMaxWorkers = AValue;
+  // Never below the live workers: the surplus ends through retirement.
+  size_t Slots = static_cast<size_t>(std::max(AValue, FWorkerCount.load())) + 1;
+  FWorkers.resize(Slots, nullptr);
+  // Keep the long-time limit within half of the new maximum; the count of
+  // outstanding long-time jobs is left exact.
+  if (FMaxLongtimeWorkers.load() > AValue / 2) FMaxLongtimeWorkers = AValue / 2;
+}
+
+void TKIVWorkers::SetMinWorkers(int AValue) {
+  if (AValue == FMinWorkers.load()) return;
+  if (AValue < 1) throw Exception(u"指定的最小工作者数量太少(必需大于等于1)。");
+  FMinWorkers = AValue;
+}
+
+void TKIVWorkers::SetMaxLongtimeWorkers(int AValue) {
+  if (AValue == FMaxLongtimeWorkers.load()) return;
+  if (AValue > FMaxWorkers.load() / 2) throw Exception(u"不能允许太多长时间作业线程(最多允许工作者一半)。");
+  FMaxLongtimeWorkers = AValue;
+}
+
+void TKIVWorkers::SetFireTimeout(int AValue) { FFireTimeout = AValue <= 0 ? INT_MAX : AValue; }
+
+void TKIVWorkers::StopWorkers() {
+  FTerminating = true;
+  TEvent* Done;
+  {
+    std::lock_guard<std::recursive_mutex> L(FLocker);
+    if (!FTerminateEvent) FTerminateEvent = new TEvent(true);
+    Done = FTerminateEvent;
+    int Woken = 0;
+    for (int I = 0; I < FWorkerCount.load(); ++I) {
+      TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
+      W->FTerminated = true;
+      W->FEvent.SetEvent();
+      ++Woken;
+    }
+    if (Woken == 0) Done->SetEvent();
+  }
+  // Main-thread jobs keep running meanwhile, so a worker blocked on one can end.
+  const int64_t Deadline = GetTimestamp() + FForceQuitTimeout.load();
+  while (!Done->IsSet()) {
+    int64_t Left = Deadline - GetTimestamp();
+    if (Left <= 0) break;
+    MsgWaitForEvent(*Done, static_cast<uint32_t>(std::min<int64_t>(Left, 100)));
+  }
+  if (!Done->IsSet()) ForceQuit();
+  while (FWorkerCount.load() > 0) {  // workers already on their way out
+    PumpMessages();
+    SleepMs(1);
+  }
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  delete FTerminateEvent;
+  FTerminateEvent = nullptr;
+}
+
+// No thread is killed: a worker that did not end in time is given up. It never
+// touches this manager again; its job record and thread object are leaked.
+void TKIVWorkers::ForceQuit() {
+  std::vector<TKIVWorker*> GivenUp;
+  {
+    std::lock_guard<std::recursive_mutex> L(FLocker);
+    int Count = FWorkerCount.load();
+    int Kept = 0;
+    for (int I = 0; I < Count; ++I) {
+      TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
+      int Expected = 0;
+      if (W->FExitState.compare_exchange_strong(Expected, 2)) {
+        GivenUp.push_back(W);
+        if (W->IsFiring()) FFiringWorkerCount.fetch_sub(1);
+        if (W->FActiveJob.load()) FBusyCount.fetch_sub(1);
+      } else {
+        FWorkers[static_cast<size_t>(Kept++)] = W;
+      }
+    }
+    for (int I = Kept; I < Count; ++I) FWorkers[static_cast<size_t>(I)] = nullptr;
+    FWorkerCount = Kept;
+  }
+  for (TKIVWorker* W : GivenUp) {
+    // It may be in the middle of touching this manager; let it get out.
+    while (W->FInOwner.load()) {
+      PumpMessages();
+      SleepMs(1);
+    }
+    String Msg = Format(u"工作者线程未能在%d毫秒内结束，已放弃等待", FForceQuitTimeout.load());
+    std::fprintf(stderr, "KivWorker: %s\n", ToUtf8(Msg).c_str());
+    ReportError(W->FActiveJob.load(), Exception(Msg), jesWaitDone);
+  }
+}
+
+TWorkerStateList TKIVWorkers::GetWorkerState() {
+  TWorkerStateList R;
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  R.reserve(FWorkers.size());
+  int64_t Now = GetTimestamp();
+  for (int I = 0; I < FWorkerCount.load(); ++I) {
+    TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
+    if (!W || W->FHandle.load() == 0) continue;
+    TWorkerStateItem S{};
+    S.Flags = W->FFlags.load();
+    S.Handle = W->FHandle.load();
+    PJob Active = W->FActiveJob.load();
+    if (Active) {
+      S.ActiveJobFlags = W->FActiveJobFlags.load();
+      S.ActiveJobTime = Now - W->FLastActiveTime.load();
+      S.ActiveJobProc = {W->FActiveJobCode.load(), W->FActiveJobObject.load()};
+      if (W->FTerminatingJob.load() == Active) S.TerminatingJobProc = S.ActiveJobProc;
+    }
+    S.StartTime = W->FStartTime;
+    S.LastExecTime = W->FLastExecTime.load();
+    R.push_back(S);
+  }
+  return R;
+}
+
+int TKIVWorkers::JobPoolCount() { return GlobalJobPool ? GlobalJobPool->Count() : 0; }
+
+String TKIVWorkers::GetJobPorcInfo(const TJobMethod& AJobProc) {
+  uintptr_t Code = reinterpret_cast<uintptr_t>(AJobProc.Code);
+  if ((Code >> 16) == 0) return u"-";
+  char Hex[2 * sizeof(uintptr_t) + 1];
+  std::snprintf(Hex, sizeof(Hex), "%08llX", static_cast<unsigned long long>(Code));
+  std::string Desc;
+  Dl_info Info{};
+  if (dladdr(AJobProc.Code, &Info) && Info.dli_sname) {
+    int Status = 0;
+    char* Demangled = abi::__cxa_demangle(Info.dli_sname, nullptr, nullptr, &Status);
+    Desc = Status == 0 && Demangled ? Demangled : Info.dli_sname;
+    std::free(Demangled);
+  } else if (Info.dli_fname) {
+    std::ostringstream S;
+    S << Info.dli_fname << "+0x" << std::hex
+      << (Code - reinterpret_cast<uintptr_t>(Info.dli_fbase));
+    Desc = S.str();
+  } else {
+    Desc = "?";
+  }
+  return Format(u"%s,%s", std::string(Hex), Desc);
+}
+
+// ---- module -------------------------------------------------------------
+
+void KivWorkerInit() {
+  if (GlobalJobPool) return;
+  kiv_detail::StartClock();
+  GMainThreadId = std::this_thread::get_id();
+  GlobalJobPool = new TJobPool(1024);
+  GlobalWorkers = new TKIVWorkers(2);
+}
+
+void KivWorkerFinal() {
+  if (TKIVWorkers* W = GlobalWorkers) {
+    try {
+      delete W;
+    } catch (const std::exception& E) {
+      std::fprintf(stderr, "KivWorker: %s\n", E.what());
+    }
+    GlobalWorkers = nullptr;
+  }
+  delete GlobalJobPool;
+  GlobalJobPool = nullptr;
+}
