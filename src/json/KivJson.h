@@ -208,6 +208,7 @@ class JSONBase {
 
   // Parsing.
   bool Parse(StringView Text, bool IgnoreZero = false);
+  bool Parse(const char16_t* Text, bool IgnoreZero) { return Parse(StringView(Text), IgnoreZero); }
   virtual bool Parse(const char16_t* p, int64_t len);
   void Decode(const String& s);
   void Decode(StringView s);
@@ -360,8 +361,6 @@ class JSONObject : public JSONBase {
   PJSONValue Child(StringView Key) { return GetChildItem(Key); }
   PJSONValue GetChildForceItem(StringView Path);
   PJSONValue ChildForce(StringView Path) { return GetChildForceItem(Path); }
-  PJSONValue operator[](StringView Path) { return GetChildForceItem(Path); }
-  using JSONBase::operator[];
   JSONObject* NextAsJsonObject() const;
   JSONObject* Clone() const;
 

@@ -21,11 +21,9 @@ namespace {
 class TOut {
  public:
   explicit TOut(size_t AEstimate = 0) {
-    if (AEstimate) {
-      FText.resize(AEstimate);
-      FCur = FText.data();
-      FEnd = FCur + FText.size();
-    }
+    FText.resize(AEstimate);
+    FCur = FText.data();
+    FEnd = FCur + FText.size();
   }
 
   void Need(size_t n) {
