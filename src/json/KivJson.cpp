@@ -583,6 +583,31 @@ void JSONBase::Remove(int Index) {
   ReleaseRecord(r);
 }
 
+std::vector<JSONBase*> JSONBase::ExtractItems(const std::vector<int>& AIndexes) {
+  std::vector<JSONBase*> taken;
+  taken.reserve(AIndexes.size());
+  std::vector<PJSONValue> released;
+  size_t next = 0, keep = 0;
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    PJSONValue r = FItems[i];
+    while (next < AIndexes.size() && AIndexes[next] < int(i)) ++next;
+    if (next < AIndexes.size() && AIndexes[next] == int(i) && r->FType == jdtObject && r->FObject) {
+      JSONBase* k = r->FObject;
+      r->FObject = nullptr;
+      r->FType = jdtUnknown;
+      k->FParent = nullptr;
+      k->FValue = nullptr;
+      taken.push_back(k);
+      released.push_back(r);
+      continue;
+    }
+    FItems[keep++] = r;
+  }
+  FItems.resize(keep);
+  for (PJSONValue r : released) ReleaseRecord(r);
+  return taken;
+}
+
 int JSONBase::IndexOf(StringView Key) const {
   const uint32_t len = uint32_t(Key.size());
   const int n = Count();

@@ -195,6 +195,10 @@ class JSONBase {
   bool Exist(StringView Key) const { return IndexOf(Key) >= 0; }
   int IndexOfItem(const JSONValue* Item) const;
   int IndexOfObject(const JSONBase* Value) const;
+  // Takes the containers of the records at AIndexes (ascending) out in one
+  // pass: the records go, the containers are returned without a parent and
+  // belong to the caller. Other records at those indexes are left alone.
+  std::vector<JSONBase*> ExtractItems(const std::vector<int>& AIndexes);
 
   JSONBase* Parent() const { return FParent; }
   String Name() const;
@@ -251,7 +255,7 @@ class JSONBase {
   void DeleteIf(void* ATag, bool ANest, const JSONFilterEventA& AFilter);
   JSONBase* Copy() const;
   void Assign(const JSONBase* ANode);
-  void Sort(JSONCompare Compare);
+  // Takes plain functions and closures alike; an empty one sorts nothing.
   void Sort(const JSONCompareA& Compare);
 
   JSONEnumerator GetEnumerator() const { return JSONEnumerator(this); }

@@ -1,0 +1,281 @@
+// Files and streams: encodings in and out, the export shape, failures that
+// must not destroy or hang, and round trips of the published files.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "JsonTestUtil.h"
+
+namespace {
+
+class JsonFiles : public JsonTest {
+ protected:
+  void SetUp() override {
+    JsonTest::SetUp();
+    char tmpl[] = "/tmp/kivjson-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    FDir = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + FDir + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << FDir;
+    JsonTest::TearDown();
+  }
+
+  std::string Path(const std::string& name) const { return FDir + "/" + name; }
+  String PathW(const std::string& name) const { return FromUtf8(Path(name)); }
+
+  void WriteBytes(const std::string& name, const std::string& bytes) const {
+    std::ofstream f(Path(name), std::ios::binary);
+    f << bytes;
+  }
+  std::string ReadBytes(const std::string& name) const {
+    std::ifstream f(Path(name), std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(FDir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+      ::closedir(d);
+    }
+    return names;
+  }
+
+  std::string FDir;
+};
+
+std::string Utf16(const String& s, bool bigEndian) {
+  std::string b;
+  for (char16_t c : s) {
+    char lo = char(c & 0xFF), hi = char(c >> 8);
+    if (bigEndian) {
+      b.push_back(hi);
+      b.push_back(lo);
+    } else {
+      b.push_back(lo);
+      b.push_back(hi);
+    }
+  }
+  return b;
+}
+
+const String kDoc = u"[{\"bookSourceName\":\"中文书源\",\"weight\":3}]";
+
+}  // namespace
+
+TEST_F(JsonFiles, EveryEncodingLoadsTheSameDocument) {
+  const std::string utf8 = ToUtf8(kDoc);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    TTextEncoding enc;
+  } cases[] = {
+      {"utf-8", utf8, teUnknown},
+      {"utf-8 bom", "\xEF\xBB\xBF" + utf8, teUnknown},
+      {"utf-8 bom, caller says ansi", "\xEF\xBB\xBF" + utf8, teAnsi},
+      {"utf-8 given", utf8, teUTF8},
+      {"utf-16le bom", "\xFF\xFE" + Utf16(kDoc, false), teUnknown},
+      {"utf-16le", Utf16(kDoc, false), teUnknown},
+      {"utf-16be bom, caller says utf-8", "\xFE\xFF" + Utf16(kDoc, true), teUTF8},
+      {"utf-16be bom", "\xFE\xFF" + Utf16(kDoc, true), teAuto},
+      {"gbk", AnsiEncode(kDoc), teUnknown},
+      {"gbk given", AnsiEncode(kDoc), teAnsi},
+  };
+  for (const Case& c : cases) {
+    WriteBytes("f.json", c.bytes);
+    JSONArray a;
+    a.LoadFromFile(PathW("f.json"), c.enc);
+    EXPECT_EQ(a.ToString(0, false), kDoc) << c.what;
+  }
+}
+
+TEST_F(JsonFiles, ShortAndMissingFiles) {
+  WriteBytes("empty.json", "{}");
+  JSONObject o;
+  o.Put(u"old", int32_t(1));
+  o.LoadFromFile(PathW("empty.json"));
+  EXPECT_EQ(o.Count(), 0);
+  o.Put(u"old", int32_t(1));
+  for (const char* bytes : {"{", "\xEF\xBB\xBF", ""}) {
+    WriteBytes("short.json", bytes);
+    EXPECT_EQ(ErrorOf([&] { o.LoadFromFile(PathW("short.json")); }),
+              "当前内容不是有效的JSON字符串.")
+        << bytes;
+    EXPECT_EQ(o.Count(), 1);
+  }
+  o.LoadFromFile(PathW("no-such-file.json"));
+  o.LoadFromFile(PathW("no-such-dir/x.json"));
+  EXPECT_EQ(o.Count(), 1);
+}
+
+TEST_F(JsonFiles, UnreadableThingsGiveAnErrorNamingTheFile) {
+  ASSERT_EQ(::mkdir(Path("folder").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+  for (const char* name : {"folder", "pipe"}) {
+    JSONArray a;
+    std::string err = ErrorOf([&] { a.LoadFromFile(PathW(name)); });
+    EXPECT_NE(err.find(Path(name)), std::string::npos) << err;
+  }
+  WriteBytes("locked.json", "[1]");
+  ASSERT_EQ(::chmod(Path("locked.json").c_str(), 0), 0);
+  if (::geteuid() != 0) {  // root reads everything
+    JSONArray a;
+    std::string err = ErrorOf([&] { a.LoadFromFile(PathW("locked.json")); });
+    EXPECT_NE(err.find(Path("locked.json")), std::string::npos) << err;
+  }
+  // A syntax error in a file is the parser's report.
+  WriteBytes("bad.json", "[1,\n2 3]");
+  JSONArray a;
+  EXPECT_EQ(ErrorOf([&] { a.LoadFromFile(PathW("bad.json")); }),
+            "第2行第3列: 当前内容不是有效的JSON字符串. \r\n行: 2 3]");
+}
+
+TEST_F(JsonFiles, TheExportShape) {
+  JsonNameAfterSpace = true;
+  JSONArray a;
+  a.Decode(kDoc);
+  a.SaveToFile(PathW("export.json"), 4, teUTF8, false);
+  const std::string expect =
+      "[\r\n    {\r\n        \"bookSourceName\": \"中文书源\",\r\n        \"weight\": 3\r\n    }\r\n]";
+  EXPECT_EQ(ReadBytes("export.json"), expect);
+  a.SaveToFile(PathW("bom.json"), 4);
+  EXPECT_EQ(ReadBytes("bom.json"), "\xEF\xBB\xBF" + expect);
+  JSONArray back;
+  back.LoadFromFile(PathW("bom.json"));
+  EXPECT_EQ(back.ToString(0, false), a.ToString(0, false));
+}
+
+TEST_F(JsonFiles, StreamsInEveryEncoding) {
+  JSONArray a;
+  a.Add(StringView(u"中"));
+  const String text = a.ToString(0, false);
+  struct Case {
+    TTextEncoding enc;
+    bool bom;
+    std::string bytes;
+  } cases[] = {
+      {teUTF8, false, ToUtf8(text)},
+      {teUTF8, true, "\xEF\xBB\xBF" + ToUtf8(text)},
+      {teAnsi, true, AnsiEncode(text)},
+      {teUnicode16LE, true, "\xFF\xFE" + Utf16(text, false)},
+      {teUnicode16LE, false, Utf16(text, false)},
+      {teUnicode16BE, true, "\xFE\xFF" + Utf16(text, true)},
+      {teUnknown, false, Utf16(text, true)},
+      {teAuto, true, "\xFE\xFF" + Utf16(text, true)},
+  };
+  for (const Case& c : cases) {
+    TMemoryStream ms;
+    ms.Write("x", 1);  // writing starts at the current position
+    a.SaveToStream(ms, 0, c.enc, c.bom, false);
+    EXPECT_EQ(ms.Data(), "x" + c.bytes) << int(c.enc) << " " << c.bom;
+    ms.SetPosition(1);
+    JSONArray back;
+    back.LoadFromStream(ms, c.enc == teAnsi ? teAnsi : teUnknown);
+    EXPECT_EQ(back.ToString(0, false), text) << int(c.enc);
+  }
+  TMemoryStream esc;
+  a.SaveToStream(esc, 0, true);
+  EXPECT_EQ(esc.Data(), "[\"\\u4e2d\"]");
+}
+
+TEST_F(JsonFiles, FailedSaveKeepsTheOldFile) {
+  const std::string old = "[\"the old content\"]";
+  WriteBytes("keep.json", old);
+  ASSERT_EQ(::chmod(Path("keep.json").c_str(), 0640), 0);
+
+  // A writer error: nothing is written.
+  JSONObject bad;
+  bad.Put(u"", static_cast<JSONBase*>(new JSONObject()));
+  EXPECT_NE(ErrorOf([&] { bad.SaveToFile(PathW("keep.json"), 4, teUTF8, false); }), "<no error>");
+  EXPECT_EQ(ReadBytes("keep.json"), old);
+
+  // A write that fails part-way (the file-size limit stands in for a full disk).
+  JSONArray big;
+  for (int i = 0; i < 2000; ++i) big.Add(StringView(u"some text to make the file large"));
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string err = ErrorOf([&] { big.SaveToFile(PathW("keep.json"), 4, teUTF8, false); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(err.find(Path("keep.json")), std::string::npos) << err;
+  EXPECT_EQ(ReadBytes("keep.json"), old);
+  EXPECT_EQ(Files(), std::vector<std::string>{"keep.json"});  // no temporary left behind
+
+  // A successful save replaces it and keeps the permission bits.
+  big.SaveToFile(PathW("keep.json"), 0, teUTF8, false);
+  EXPECT_EQ(ReadBytes("keep.json"), ToUtf8(big.ToString(0, false)));
+  struct stat st;
+  ASSERT_EQ(::stat(Path("keep.json").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Files(), std::vector<std::string>{"keep.json"});
+}
+
+TEST_F(JsonFiles, SaveThroughALinkAndIntoAFolderFails) {
+  WriteBytes("real.json", "[]");
+  ASSERT_EQ(::symlink("real.json", Path("link.json").c_str()), 0);
+  JSONArray a;
+  a.Add(int32_t(5));
+  a.SaveToFile(PathW("link.json"), 0, teUTF8, false);
+  EXPECT_EQ(ReadBytes("real.json"), "[5]");
+  struct stat st;
+  ASSERT_EQ(::lstat(Path("link.json").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::mkdir(Path("dir").c_str(), 0755), 0);
+  std::string err = ErrorOf([&] { a.SaveToFile(PathW("dir"), 0, teUTF8, false); });
+  EXPECT_NE(err.find(Path("dir")), std::string::npos) << err;
+  EXPECT_NE(ErrorOf([&] { a.SaveToFile(PathW("missing-dir/x.json"), 0); }), "<no error>");
+}
+
+TEST_F(JsonFiles, PublishedFilesLoadAndRoundTrip) {
+  const std::string dir = std::string(TANVORK_SHARED_DIR) + "/data/real";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) GTEST_SKIP() << dir << " is absent";
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n.size() > 5 && (n.substr(n.size() - 5) == ".json" || n.substr(n.size() - 4) == ".txt") &&
+        n != "SOURCES.md")
+      names.push_back(n);
+  }
+  ::closedir(d);
+  ASSERT_FALSE(names.empty());
+  JsonCaseSensitive = false;
+  JsonNameAfterSpace = true;
+  for (const std::string& n : names) {
+    // An array file loads into an array, a single source into an object.
+    std::unique_ptr<JSONBase> doc;
+    std::string err = ErrorOf([&] {
+      TFileStream f(FromUtf8(dir + "/" + n), TFileStream::fmOpenRead);
+      doc.reset(JSONBase::Parser(f, true));
+    });
+    if (n == "hzfla_book.txt") {
+      // Hand-joined exports with "#" lines: not JSON even for the lenient reader.
+      EXPECT_EQ(err.rfind("第2行第1列: ", 0), 0u) << err;
+      continue;
+    }
+    EXPECT_EQ(err, "<no error>") << n;
+    if (!doc) continue;
+    EXPECT_GT(doc->Count(), 0) << n;
+    doc->SaveToFile(PathW("copy.json"), 4, teUTF8, false);
+    std::unique_ptr<JSONBase> back(doc->IsJSONArray() ? static_cast<JSONBase*>(new JSONArray())
+                                                      : new JSONObject());
+    back->LoadFromFile(PathW("copy.json"));
+    EXPECT_EQ(back->ToString(0, false), doc->ToString(0, false)) << n;
+    JSONArray asProgram;  // the program loads every file into an array
+    EXPECT_EQ(ErrorOf([&] { asProgram.LoadFromFile(FromUtf8(dir + "/" + n)); }), "<no error>") << n;
+  }
+}
