@@ -313,6 +313,8 @@ void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
     THttpClient http;
     http.SetConnectionTimeOut(FCheckTimeout);
     http.SetRecvTimeOut(FCheckTimeout);
+    // The verdict needs the status only.
+    http.SetStatusOnly(true);
     THttpHeaders header;
     while (!AJob->IsTerminated() && FWaitStop.load() == 0) {
       const int32_t idx = FCurCheckIndex.fetch_add(1);

@@ -144,6 +144,7 @@ bool TMainLogic::CheckBookSourceItem(JSONObject* AItem, bool ARaiseErr, std::vec
   THttpClient http;
   http.SetConnectionTimeOut(AOutLog ? 6000 : 30000);
   http.SetRecvTimeOut(30000);
+  http.SetStatusOnly(true);
   THttpHeaders header;
   return CheckBookSourceItem(AItem, http, header, ARaiseErr, AOutLog);
 }

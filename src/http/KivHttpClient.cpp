@@ -292,7 +292,8 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
       case 3: throw EHTTPException(u"Unspecified certificate from client");
       default: throw EHTTPException(u"Execution of request terminated with unknown error");
     }
-    if (!isHead) response->ReadContent(response->FContentStream);
+    // A caller that needs only the status never pulls the body.
+    if (!isHead && !FStatusOnly) response->ReadContent(response->FContentStream);
     response->FinishContent();
 
     const int32_t status = response->StatusCode();

@@ -252,6 +252,10 @@ class THttpClient {
   int32_t RecvTimeOut() const { return FRecvTimeOut; }
   void SetRecvTimeOut(int32_t V) { FRecvTimeOut = V; }
   // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
+  // Only the status and headers are wanted: no body is read, whatever the
+  // status, so a huge or endless answer costs nothing.
+  bool StatusOnly() const { return FStatusOnly; }
+  void SetStatusOnly(bool V) { FStatusOnly = V; }
   int64_t MaxContentSize() const { return FMaxContentSize; }
   void SetMaxContentSize(int64_t V) { FMaxContentSize = V; }
   // Ceiling of an inflated gzip body; beyond it the body stays as received.
@@ -300,6 +304,7 @@ class THttpClient {
   int32_t FConnectionTimeOut = 30000;
   int32_t FRecvTimeOut = 0;
   int32_t FMaxRedirects = 5;
+  bool FStatusOnly = false;
   int64_t FMaxContentSize = 64 * 1024 * 1024;
   int64_t FMaxInflateSize = 64 * 1024 * 1024;
   THttpHeaders FCustomHeaders;
