@@ -10,6 +10,7 @@
 #include "app/uMainLogic.h"
 #include "app/uRemoveRepeat.h"
 #include "http/KivHttpClient.h"
+#include "http/KivURI.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
 
@@ -307,6 +308,55 @@ void TMainLogic::CheckJobDone(intptr_t ARun) {
   }
 }
 
+bool TMainLogic::EnterHost(const String& AHost) {
+  if (FPerHostLimit <= 0) return true;
+  std::unique_lock<std::mutex> lock(FHostLock);
+  // A stop must not wait for a busy host.
+  while (FHostProbes[AHost] >= FPerHostLimit) {
+    if (FWaitStop.load() > 0) return false;
+    FHostFree.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  ++FHostProbes[AHost];
+  return true;
+}
+
+void TMainLogic::LeaveHost(const String& AHost) {
+  if (FPerHostLimit <= 0) return;
+  {
+    std::lock_guard<std::mutex> lock(FHostLock);
+    if (--FHostProbes[AHost] <= 0) FHostProbes.erase(AHost);
+  }
+  FHostFree.notify_all();
+}
+
+bool TMainLogic::CheckWithPolicy(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
+                                 TCheckOutcome& AOutcome) {
+  const int64_t start = GetTimestamp();
+  const String host = LowerCaseAscii(TURI(Trim(ATarget.BookSourceUrl)).Host());
+  bool verdict = false;
+  if (EnterHost(host)) {
+    for (int attempt = 0;; ++attempt) {
+      TCheckOutcome one;
+      one.Attempts = AOutcome.Attempts;
+      try {
+        verdict = CheckTarget(ATarget, AHttp, AHeader, false, nullptr, &one);
+      } catch (const Exception& E) {
+        verdict = false;
+        one.FailText = E.Message();
+      }
+      AOutcome = one;
+      // Only a probe that got no answer at all is worth another try.
+      if (verdict || one.Status != 0 || !one.Requested || attempt >= FCheckRetries || FWaitStop.load() > 0) break;
+      SleepMs(FRetryPauseMs);
+    }
+    LeaveHost(host);
+  } else {
+    AOutcome.Skipped = true;
+  }
+  AOutcome.ElapsedMs = GetTimestamp() - start;
+  return verdict;
+}
+
 void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
   const intptr_t run = RunOf(AJob);
   try {
@@ -339,15 +389,8 @@ void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
         }
       }
       TCheckOutcome outcome;
-      bool verdict = false;
-      if (source) {
-        try {
-          verdict = CheckTarget(target, http, header, false, nullptr, &outcome);
-        } catch (const Exception& E) {
-          verdict = false;
-          outcome.FailText = E.Message();
-        }
-      }
+      const bool verdict = source && CheckWithPolicy(target, http, header, outcome);
+      if (outcome.Skipped) break;
       {
         std::lock_guard<std::mutex> lock(FDataLock);
         if (source) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "app/uMainWindowOps.h"
@@ -112,13 +114,25 @@ class TMainLogic {
  public:
   // What the check of one source found, for reports.
   struct TCheckOutcome {
-    int32_t Status = 0;  // 0 when no answer came
-    String FailText;     // empty when alive
+    int32_t Status = 0;      // 0 when no answer came
+    String FailText;         // empty when alive
+    bool Requested = false;  // a request went out (the address was an http(s) one)
+    int32_t Attempts = 0;    // probes of the site address
+    int64_t ElapsedMs = 0;   // the whole check of this source, retries included
+    bool Skipped = false;    // a stop came while it waited for its host: not checked, not marked
   };
   // Called on the check job's thread after each source of the check stage.
   std::function<void(int32_t AIndex, bool AVerdict, const TCheckOutcome& AOutcome)> OnSourceChecked;
   // Connect and receive time-out of the batch check, in ms.
   void SetCheckTimeout(int32_t AMs) { FCheckTimeout = AMs; }
+  // A probe that got no HTTP answer at all is tried again up to ARetries times
+  // after APauseMs. At most APerHost probes run against one host at a time
+  // (0: no limit). The desktop keeps the defaults: no retry, no limit.
+  void SetCheckPolicy(int32_t ARetries, int32_t APauseMs, int32_t APerHost) {
+    FCheckRetries = ARetries;
+    FRetryPauseMs = APauseMs;
+    FPerHostLimit = APerHost;
+  }
   // Runs a user command: an error ends in the window's error box. False on error.
   bool RunCommand(const std::function<void()>& ACommand);
 
@@ -151,6 +165,10 @@ class TMainLogic {
   void EndRun();
   void StartCheckStage(intptr_t ARun);
   void CheckJobDone(intptr_t ARun);
+  bool CheckWithPolicy(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
+                       TCheckOutcome& AOutcome);
+  bool EnterHost(const String& AHost);
+  void LeaveHost(const String& AHost);
   void PostTaskFinish(intptr_t ARun);
   void PostProgress(int32_t AMax, int32_t APosition);
   void SetRunState(int AState);
@@ -184,6 +202,10 @@ class TMainLogic {
   std::mutex FLocker;
   String FStateMsg;
   int32_t FCheckTimeout = 30000;
+  int32_t FCheckRetries = 0, FRetryPauseMs = 500, FPerHostLimit = 0;
+  std::mutex FHostLock;
+  std::condition_variable FHostFree;
+  std::unordered_map<String, int> FHostProbes;
   // Each run has its own number: notices of an earlier run are ignored.
   std::atomic<intptr_t> FRunId{0};
   std::atomic<intptr_t> FCheckRun{0};

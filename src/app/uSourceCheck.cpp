@@ -53,6 +53,10 @@ bool TMainLogic::CheckUrl(const String& AUrl, const String& AName, bool ARaiseEr
     if (AOutcome) AOutcome->FailText = u"无效的" + AName + u".";
     return false;
   }
+  if (AOutcome) {
+    AOutcome->Requested = true;
+    ++AOutcome->Attempts;
+  }
   try {
     THttpResult result = AHttp.Get(EncodeURL(AUrl, true), nullptr, &AHeader);
     const int32_t status = result.StatusCode();

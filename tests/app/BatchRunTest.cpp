@@ -295,4 +295,44 @@ TEST_F(BatchRunTest, RowTextsStaySafeWhileARunChangesSources) {
   EXPECT_EQ(Messages().back(), u"任务结束");
 }
 
+// The batch program's options: a probe without any answer is retried, and
+// no host sees more than its share of probes at once.
+TEST_F(BatchRunTest, RetriesAndPerHostLimit) {
+  std::atomic<int> seen{0}, active{0}, peak{0};
+  TRawServer flaky([&](int fd, const std::string& head) {
+    if (head.empty()) return;
+    if (seen.fetch_add(1) < 2) return;  // the first two are dropped without an answer
+    TRawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  });
+  TRawServer busy([&](int fd, const std::string& head) {
+    if (head.empty()) return;
+    int now = active.fetch_add(1) + 1;
+    for (int p = peak.load(); now > p && !peak.compare_exchange_weak(p, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    active.fetch_sub(1);
+    TRawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  });
+  std::string list = "[" + Src("flaky", flaky.Url("/"));
+  for (int i = 0; i < 12; ++i) list += "," + Src("m" + std::to_string(i), busy.Url("/" + std::to_string(i)));
+  Load(list + "]");
+  logic->SetCheckPolicy(3, 50, 2);
+  std::vector<TMainLogic::TCheckOutcome> outcomes(13);
+  std::mutex lock;
+  logic->OnSourceChecked = [&](int32_t idx, bool, const TMainLogic::TCheckOutcome& o) {
+    std::lock_guard<std::mutex> g(lock);
+    outcomes[size_t(idx)] = o;
+  };
+  win.Options.RemoveRepeat = false;
+  win.Options.CheckSources = true;
+  win.Options.WorkerCount = u"13";
+  logic->Button1Click();
+  EXPECT_EQ(Item(0).bookSourceGroup(), u"");  // alive on the third try
+  EXPECT_EQ(outcomes[0].Attempts, 3);
+  EXPECT_EQ(outcomes[0].Status, 200);
+  for (int i = 1; i < 13; ++i) EXPECT_EQ(Item(i).bookSourceGroup(), u"") << i;
+  EXPECT_LE(peak.load(), 2);
+  EXPECT_GE(peak.load(), 1);
+}
+
 }  // namespace
