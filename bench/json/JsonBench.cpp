@@ -14,8 +14,10 @@
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
+#include <rapidjson/filewritestream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
+#include <unistd.h>
 
 #include "json/KivJson.h"
 #include "support/KivStr.h"
@@ -185,6 +187,94 @@ int main(int argc, char** argv) {
   Row("nlohmann: dump(4)", tNlohmannWrite, mb);
   std::printf("  throughput KivJson/RapidJSON %.2f (goal >= 0.7), KivJson/nlohmann %.2f\n",
               tRapidWrite / tKivWrite, tNlohmannWrite / tKivWrite);
+
+  // ---- whole files
+  const std::string outDir = TANVORK_BENCH_DATA;
+  if (std::system(("mkdir -p '" + outDir + "'").c_str()) != 0) {
+    std::printf("json_bench: cannot create %s\n", outDir.c_str());
+    return 0;
+  }
+  const std::string out = outDir + "/json-bench-out.json";
+  const String fileW = FromUtf8(file), outW = FromUtf8(out);
+  std::unique_ptr<JSONArray> loaded;
+  double tLoad = Best([] {},
+                      [&] {
+                        loaded = std::make_unique<JSONArray>();
+                        loaded->LoadFromFile(fileW, teUnknown);
+                      },
+                      [&] { loaded.reset(); });
+  double tRapidLoad = Best([] {},
+                           [&] {
+                             std::string b = ReadAll(file);
+                             rd = std::make_unique<U16Doc>();
+                             rd->Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(b.c_str());
+                           },
+                           [&] { rd.reset(); });
+  double tNLoad = Best([] {},
+                       [&] {
+                         std::ifstream f(file, std::ios::binary);
+                         nj = nlohmann::ordered_json::parse(f);
+                       },
+                       [&] { nj = nullptr; });
+
+  loaded = std::make_unique<JSONArray>();
+  loaded->LoadFromFile(fileW, teUnknown);
+  double tSave = Best([] {}, [&] { loaded->SaveToFile(outW, 4, teUTF8, false); }, [] {});
+  rd = std::make_unique<U16Doc>();
+  rd->Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(bytes.c_str());
+  auto rapidSave = [&](bool sync) {
+    FILE* fp = std::fopen(out.c_str(), "wb");
+    static char buf[65536];
+    rapidjson::FileWriteStream os(fp, buf, sizeof buf);
+    rapidjson::PrettyWriter<rapidjson::FileWriteStream, rapidjson::UTF16<char16_t>, rapidjson::UTF8<>>
+        w(os);
+    w.SetIndent(' ', 4);
+    rd->Accept(w);
+    os.Flush();
+    std::fflush(fp);
+    if (sync) fsync(fileno(fp));
+    std::fclose(fp);
+  };
+  double tRapidSave = Best([] {}, [&] { rapidSave(false); }, [] {});
+  double tRapidSaveSync = Best([] {}, [&] { rapidSave(true); }, [] {});
+  rd.reset();
+  nj = nlohmann::ordered_json::parse(bytes);
+  double tNSave = Best([] {},
+                       [&] {
+                         std::ofstream f(out, std::ios::binary);
+                         f << nj.dump(4);
+                       },
+                       [] {});
+  nj = nullptr;
+
+  std::unique_ptr<JSONArray> sorted;
+  double tSort = Best(
+      [&] {
+        sorted = std::make_unique<JSONArray>();
+        sorted->Decode(DecodeUTF8(bytes.data(), int64_t(bytes.size())));
+      },
+      [&] {
+        sorted->Sort([](PJSONValue a, PJSONValue b) {
+          return a->AsJsonObject()->GetString(u"bookSourceName").compare(
+              b->AsJsonObject()->GetString(u"bookSourceName"));
+        });
+      },
+      [&] { sorted.reset(); });
+  std::remove(out.c_str());
+
+  std::printf("\nwhole files\n");
+  Row("KivJson: LoadFromFile(teUnknown)", tLoad, mb);
+  Row("RapidJSON: read file + parse to UTF-16 DOM", tRapidLoad, mb);
+  Row("nlohmann: parse from ifstream", tNLoad, mb);
+  std::printf("  time ratio KivJson/RapidJSON %.2f (goal <= 1.0), nlohmann/KivJson %.2f (goal >= 3)\n",
+              tLoad / tRapidLoad, tNLoad / tLoad);
+  Row("KivJson: SaveToFile(4, teUTF8, no BOM), synced + renamed", tSave, mb);
+  Row("RapidJSON: PrettyWriter UTF-8 to FILE*", tRapidSave, mb);
+  Row("RapidJSON: PrettyWriter UTF-8 to FILE* + fsync", tRapidSaveSync, mb);
+  Row("nlohmann: dump(4) to ofstream", tNSave, mb);
+  std::printf("  time ratio KivJson/RapidJSON %.2f (with fsync %.2f; goal <= 1.0), nlohmann/KivJson %.2f (goal >= 3)\n",
+              tSave / tRapidSave, tSave / tRapidSaveSync, tNSave / tSave);
+  std::printf("  Sort of %d sources by bookSourceName: %.1f ms\n", count, tSort * 1000);
 
   std::printf("\nmemory the loaded tree adds\n");
   std::printf("  KivJson   %8.1f MB\n  RapidJSON %8.1f MB\n  ratio %.2f (goal <= 1.0)\n",

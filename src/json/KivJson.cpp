@@ -69,9 +69,24 @@ void TJsonArena::GrowNames() {
   }
 }
 
-const char16_t* TJsonArena::InternUnlocked(const char16_t* P, uint32_t Len, uint32_t Hash) {
+namespace {
+uint32_t QuickHash(const char16_t* P, uint32_t Len) {
+  uint64_t h = Len;
+  uint32_t i = 0;
+  for (; i + 4 <= Len; i += 4) {
+    uint64_t w;
+    std::memcpy(&w, P + i, 8);
+    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+  }
+  for (; i < Len; ++i) h = (h ^ P[i]) * 0x9E3779B97F4A7C15ull;
+  return uint32_t(h >> 32) ^ uint32_t(h);
+}
+}  // namespace
+
+const char16_t* TJsonArena::InternUnlocked(const char16_t* P, uint32_t Len) {
   static const char16_t kEmpty[1] = {0};
   if (Len == 0) return kEmpty;
+  const uint32_t Hash = QuickHash(P, Len);
   if ((FNameCount + 1) * 2 > FNames.size()) GrowNames();
   size_t mask = FNames.size() - 1;
   size_t i = Hash & mask;
@@ -527,12 +542,10 @@ JSONBase::~JSONBase() {
 
 PJSONValue JSONBase::NewRecord(StringView AName) {
   if (!FArena) FArena = new TJsonArena();
-  uint32_t h = AName.empty() ? 0 : NameHash(AName);
   std::lock_guard<std::mutex> lock(FArena->Lock());
   PJSONValue r = FArena->NewRecordUnlocked();
-  r->FNamePtr = FArena->InternUnlocked(AName.data(), uint32_t(AName.size()), h);
+  r->FNamePtr = FArena->InternUnlocked(AName.data(), uint32_t(AName.size()));
   r->FNameLen = uint32_t(AName.size());
-  r->FNameHash = h;
   return r;
 }
 

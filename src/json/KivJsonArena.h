@@ -57,8 +57,10 @@ class TJsonArena {
     std::memcpy(d, P, Len * sizeof(char16_t));
     return d;
   }
-  // The arena's one copy of a member name.
-  const char16_t* InternUnlocked(const char16_t* P, uint32_t Len, uint32_t Hash);
+  // The arena's one copy of a member name. The table uses its own quick
+  // hash; the records' NameHash is computed only when a case-sensitive
+  // lookup needs it.
+  const char16_t* InternUnlocked(const char16_t* P, uint32_t Len);
   // Drops everything; only when no record of the arena is alive.
   void ResetUnlocked();
   // Bytes taken from the system (for the benchmark's memory figure).

@@ -74,9 +74,17 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent) {
 
 void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AEncoding,
                           bool AWriteBOM) {
-  TMemoryStream mem;
-  SaveToStream(mem, AIndent, AEncoding, AWriteBOM, false);
-  const Bytes& data = mem.Data();
+  // The whole text is built before the file is touched.
+  Bytes data;
+  const char* prefix = "";
+  if (AEncoding == teUTF8) {
+    data = EncodeUtf8Text(this, AIndent, false);
+    if (AWriteBOM) prefix = "\xEF\xBB\xBF";
+  } else {
+    TMemoryStream mem;
+    SaveToStream(mem, AIndent, AEncoding, AWriteBOM, false);
+    data = std::move(mem.Data());
+  }
 
   std::string target = FileNameToNative(AFileName);
   // Save through a symbolic link into the file it points to, keeping the link.
@@ -108,7 +116,8 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AE
     mode = 0666 & ~mask;
   }
   if (::fchmod(fd, mode) != 0) fail(errno);
-  if (!WriteAll(fd, data.data(), data.size())) fail(errno);
+  if (!WriteAll(fd, prefix, std::strlen(prefix)) || !WriteAll(fd, data.data(), data.size()))
+    fail(errno);
   if (::fsync(fd) != 0) fail(errno);
   if (::close(fd) != 0) {
     int err = errno;
@@ -130,10 +139,10 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AE
 
 void JSONBase::SaveToStream(TStream& AStream, int AIndent, TTextEncoding AEncoding,
                             bool AWriteBOM, bool ADoEscape) {
-  String text = ToString(AIndent, ADoEscape);
+  String text = AEncoding == teUTF8 ? String() : ToString(AIndent, ADoEscape);
   switch (AEncoding) {
     case teUTF8:
-      SaveTextA(AStream, EncodeUTF8(text), AWriteBOM, true);
+      SaveTextA(AStream, EncodeUtf8Text(this, AIndent, ADoEscape), AWriteBOM, true);
       break;
     case teAnsi:
       WriteAnsiBytes(AStream, AnsiEncode(text));

@@ -33,4 +33,8 @@ bool ReadOneValue(JSONBase* T, StringView AName, const char16_t* Text);
 // Reads a container into T from [P, ...) NUL-terminated; false on a syntax error.
 bool ReadContainerAt(JSONBase* T, const char16_t* P);
 
+// The writer's text of T straight in UTF-8 (the same bytes as
+// EncodeUTF8(T->ToString(AIndent, ADoEscape))).
+Bytes EncodeUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape);
+
 }  // namespace kiv_json

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "json/KivJson.h"
 #include "json/KivJsonArena.h"
 #include "json/KivJsonInternal.h"
@@ -140,8 +142,10 @@ bool ReadNumber(const char16_t*& p, long double& v, int depth = 0) {
 
 class TJsonReader {
  public:
-  TJsonReader(JSONBase* ATarget, const char16_t* AText)
-      : FStart(AText), p(AText), FRoot(ATarget) {
+  // AEnd, when known, is where the text's terminating NUL stands: the
+  // scanners then read eight code units at a time up to it.
+  TJsonReader(JSONBase* ATarget, const char16_t* AText, const char16_t* AEnd = nullptr)
+      : FStart(AText), p(AText), FEnd(AEnd), FRoot(ATarget) {
     if (!ATarget->FArena) ATarget->FArena = new TJsonArena();
     FArena = ATarget->FArena;
     FStack.reserve(256);
@@ -229,7 +233,44 @@ class TJsonReader {
   };
 
   void SkipBlanks() {
+    if (FEnd) {
+      const __m128i sp = _mm_set1_epi16(32), lf = _mm_set1_epi16(10), cr = _mm_set1_epi16(13),
+                    tab = _mm_set1_epi16(9), ideo = _mm_set1_epi16(short(0x3000));
+      while (FEnd - p >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i m = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, sp), _mm_cmpeq_epi16(v, lf)),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, tab)),
+                         _mm_cmpeq_epi16(v, ideo)));
+        unsigned mask = unsigned(_mm_movemask_epi8(m));
+        if (mask != 0xFFFF) {
+          p += __builtin_ctz(~mask) / 2;
+          return;
+        }
+        p += 8;
+      }
+    }
     while (IsBlank(*p)) ++p;
+  }
+
+  // Moves p to the first q, backslash or NUL.
+  void ScanString(char16_t q) {
+    if (FEnd) {
+      const __m128i vq = _mm_set1_epi16(short(q)), vb = _mm_set1_epi16(u'\\'),
+                    z = _mm_setzero_si128();
+      while (FEnd - p >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i m = _mm_or_si128(_mm_cmpeq_epi16(v, vq),
+                                 _mm_or_si128(_mm_cmpeq_epi16(v, vb), _mm_cmpeq_epi16(v, z)));
+        unsigned mask = unsigned(_mm_movemask_epi8(m));
+        if (mask) {
+          p += __builtin_ctz(mask) / 2;
+          return;
+        }
+        p += 8;
+      }
+    }
+    while (*p != q && *p != u'\\' && *p) ++p;
   }
 
   void SkipComments() {
@@ -253,13 +294,7 @@ class TJsonReader {
   }
 
   TName InternName(const char16_t* s, size_t len) {
-    uint32_t h = 0;
-    for (size_t i = 0; i < len; ++i) {
-      char16_t c = s[i];
-      h = h * 131 + uint8_t(c & 0xFF);
-      h = h * 131 + uint8_t(c >> 8);
-    }
-    return TName{FArena->InternUnlocked(s, uint32_t(len), h), uint32_t(len), h};
+    return TName{FArena->InternUnlocked(s, uint32_t(len)), uint32_t(len), 0};
   }
 
   PJSONValue NewRecord(const TName& n) {
@@ -308,7 +343,7 @@ class TJsonReader {
     }
     ++p;
     const char16_t* b = p;
-    while (*p != q && *p != u'\\' && *p) ++p;
+    ScanString(q);
     if (*p == q && p[1] != q) {
       s = b;
       len = size_t(p - b);
@@ -530,6 +565,7 @@ class TJsonReader {
 
   const char16_t* FStart;
   const char16_t* p;
+  const char16_t* FEnd;
   JSONBase* FRoot;
   JSONBase* FCurrent = nullptr;
   TJsonArena* FArena;
@@ -543,8 +579,8 @@ class TJsonReader {
 namespace {
 
 // Runs the driver on NUL-terminated text; wraps every error once.
-void DecodeText(JSONBase* T, const char16_t* Text) {
-  TJsonReader r(T, Text);
+void DecodeText(JSONBase* T, const char16_t* Text, const char16_t* End = nullptr) {
+  TJsonReader r(T, Text, End);
   try {
     r.ReadRoot();
   } catch (const TSyntaxError& e) {
@@ -554,8 +590,8 @@ void DecodeText(JSONBase* T, const char16_t* Text) {
   }
 }
 
-bool TryDecodeText(JSONBase* T, const char16_t* Text) {
-  TJsonReader r(T, Text);
+bool TryDecodeText(JSONBase* T, const char16_t* Text, const char16_t* End = nullptr) {
+  TJsonReader r(T, Text, End);
   try {
     r.ReadRootLoose();
     return true;
@@ -570,12 +606,12 @@ bool TryDecodeText(JSONBase* T, const char16_t* Text) {
 // length, otherwise copied once (nothing past the length is ever read).
 template <typename F>
 auto WithTerminated(const char16_t* p, int64_t len, F f) {
-  if (!p) return f(u"");
-  if (len < 0) return f(p);
+  if (!p) return f(u"", nullptr);
+  if (len < 0) return f(p, nullptr);
   for (int64_t i = 0; i < len; ++i)
-    if (p[i] == 0) return f(p);
+    if (p[i] == 0) return f(p, p + i);
   String copy(p, size_t(len));
-  return f(copy.c_str());
+  return f(copy.c_str(), copy.c_str() + copy.size());
 }
 
 }  // namespace
@@ -625,15 +661,16 @@ bool JSONBase::Parse(const char16_t* p, int64_t len) {
 
 void JSONBase::Decode(const String& s) {
   Clear();
-  DecodeText(this, s.c_str());
+  // A NUL inside the string ends the text there; the fast scanners stop at it too.
+  DecodeText(this, s.c_str(), s.c_str() + s.size());
 }
 
 void JSONBase::Decode(StringView s) { Decode(s.data(), int64_t(s.size())); }
 
 void JSONBase::Decode(const char16_t* p, int64_t len) {
   Clear();
-  WithTerminated(p, len, [this](const char16_t* t) {
-    DecodeText(this, t);
+  WithTerminated(p, len, [this](const char16_t* t, const char16_t* e) {
+    DecodeText(this, t, e);
     return 0;
   });
 }
@@ -642,7 +679,8 @@ bool JSONBase::TryParse(StringView Text) { return TryParse(Text.data(), int64_t(
 
 bool JSONBase::TryParse(const char16_t* p, int64_t len) {
   Clear();
-  return WithTerminated(p, len, [this](const char16_t* t) { return TryDecodeText(this, t); });
+  return WithTerminated(p, len,
+                        [this](const char16_t* t, const char16_t* e) { return TryDecodeText(this, t, e); });
 }
 
 JSONBase* JSONBase::Parser(StringView Text, bool RaiseError) {

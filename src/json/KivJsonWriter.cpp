@@ -201,14 +201,154 @@ String JavaScriptDateText(double v) {
 
 }  // namespace
 
+namespace {
+
+// The UTF-8 sink: the same text as TOut, transcoded while it is written, so
+// a UTF-8 save needs neither the UTF-16 text nor a separate conversion.
+// Lone surrogates become U+FFFD, as in EncodeUTF8.
+class TOut8 {
+ public:
+  explicit TOut8(size_t AEstimate) {
+    FText.resize(AEstimate);
+    FCur = FText.data();
+    FEnd = FCur + FText.size();
+  }
+  void Need(size_t n) {
+    if (size_t(FEnd - FCur) < n) Grow(n);
+  }
+  void Put(char16_t c) { *FCur++ = char(c); }  // ASCII punctuation only
+  void PutN(const char16_t* s, size_t n) {
+    for (size_t i = 0; i < n; ++i) FCur[i] = char(s[i]);
+    FCur += n;
+  }
+  void Ascii(const char* s) {
+    size_t n = std::strlen(s);
+    Need(n);
+    std::memcpy(FCur, s, n);
+    FCur += n;
+  }
+  void Text(StringView s) { Escaped(s.data(), s.size(), false, false); }
+  void Int(int64_t v) {
+    Need(21);
+    char buf[24];
+    char* e = buf + 24;
+    char* p = e;
+    uint64_t u = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+    do {
+      *--p = char('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (v < 0) *--p = '-';
+    std::memcpy(FCur, p, size_t(e - p));
+    FCur += e - p;
+  }
+  void Escaped(const char16_t* s, size_t len, bool esc, bool json = true) {
+    static const char kHex[] = "0123456789abcdef";
+    Need(len);
+    const char16_t* end = s + len;
+    const __m128i lo = _mm_set1_epi16(31), quote = _mm_set1_epi16(u'"'),
+                  bs = _mm_set1_epi16(u'\\'), hi = _mm_set1_epi16(126);
+    while (s < end) {
+      // Eight ASCII code units that need no escape go out as eight bytes.
+      while (end - s >= 8 && size_t(FEnd - FCur) >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        __m128i bad = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, lo), _mm_setzero_si128()),
+                         _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, bs))),
+            _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, hi), _mm_setzero_si128()),
+                             _mm_set1_epi16(-1)));
+        if (!json) bad = _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, hi), _mm_setzero_si128()),
+                                          _mm_set1_epi16(-1));
+        if (_mm_movemask_epi8(bad)) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(FCur), _mm_packus_epi16(v, v));
+        FCur += 8;
+        s += 8;
+      }
+      if (s >= end) break;
+      Need(size_t(end - s) * 3 + 12);
+      uint32_t c = *s;
+      if (json) {
+        if (c == 0) break;
+        if (c < 32 || c == u'"' || c == u'\\' || (esc && c >= 127)) {
+          char e = 0;
+          switch (c) {
+            case 7: e = 'a'; break;
+            case 8: e = 'b'; break;
+            case 9: e = 't'; break;
+            case 10: e = 'n'; break;
+            case 11: e = 'v'; break;
+            case 12: e = 'f'; break;
+            case 13: e = 'r'; break;
+            case u'"': e = '"'; break;
+            case u'\\': e = '\\'; break;
+            default: break;
+          }
+          *FCur++ = '\\';
+          if (e) {
+            *FCur++ = e;
+          } else {
+            *FCur++ = 'u';
+            *FCur++ = kHex[(c >> 12) & 15];
+            *FCur++ = kHex[(c >> 8) & 15];
+            *FCur++ = kHex[(c >> 4) & 15];
+            *FCur++ = kHex[c & 15];
+          }
+          ++s;
+          continue;
+        }
+      }
+      ++s;
+      if (c >= 0xD800 && c <= 0xDBFF && s < end && *s >= 0xDC00 && *s <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(*s) - 0xDC00);
+        ++s;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+      }
+      if (c < 0x80) {
+        *FCur++ = char(c);
+      } else if (c < 0x800) {
+        *FCur++ = char(0xC0 | (c >> 6));
+        *FCur++ = char(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        *FCur++ = char(0xE0 | (c >> 12));
+        *FCur++ = char(0x80 | ((c >> 6) & 0x3F));
+        *FCur++ = char(0x80 | (c & 0x3F));
+      } else {
+        *FCur++ = char(0xF0 | (c >> 18));
+        *FCur++ = char(0x80 | ((c >> 12) & 0x3F));
+        *FCur++ = char(0x80 | ((c >> 6) & 0x3F));
+        *FCur++ = char(0x80 | (c & 0x3F));
+      }
+    }
+  }
+  Bytes Take() {
+    FText.resize(size_t(FCur - FText.data()));
+    return std::move(FText);
+  }
+
+ private:
+  void Grow(size_t n) {
+    size_t used = size_t(FCur - FText.data());
+    size_t want = FText.size() ? FText.size() * 2 : 256;
+    if (want < used + n) want = used + n;
+    FText.resize(want);
+    FCur = FText.data() + used;
+    FEnd = FText.data() + FText.size();
+  }
+
+  Bytes FText;
+  char* FCur = nullptr;
+  char* FEnd = nullptr;
+};
+
+}  // namespace
+
 class TJsonWriter {
  public:
-  TJsonWriter(const JSONBase* ARoot, int AIndent, bool ADoEscape)
-      : FOut(EstimateLength(ARoot, AIndent > 0 ? AIndent : 0, 0)),
-        FIndent(AIndent > 0 ? AIndent : 0),
-        FEscape(ADoEscape) {}
+  TJsonWriter(int AIndent, bool ADoEscape) : FIndent(AIndent > 0 ? AIndent : 0), FEscape(ADoEscape) {}
 
-  void Write(const JSONBase* T, int level) {
+  template <class S>
+  void Write(S& FOut, const JSONBase* T, int level) {
     const auto& items = T->FItems;
     const bool isArray = T->FIsArray;
     if (items.empty()) {
@@ -222,7 +362,7 @@ class TJsonWriter {
     const size_t n = items.size();
     for (size_t i = 0; i < n; ++i) {
       const JSONValue* r = items[i];
-      if (FIndent) LineBreak(level + 1);
+      if (FIndent) LineBreak(FOut, level + 1);
       if (r->FNameLen || !isArray) {
         FOut.Need(r->FNameLen + 4);
         FOut.Put(u'"');
@@ -232,21 +372,22 @@ class TJsonWriter {
         FOut.Put(u':');
         if (JsonNameAfterSpace) FOut.Put(u' ');
       }
-      WriteValue(T, r, i, level);
+      WriteValue(FOut, T, r, i, level);
       if (i + 1 < n) {
         FOut.Need(1);
         FOut.Put(u',');
       }
     }
-    if (FIndent) LineBreak(level);
+    if (FIndent) LineBreak(FOut, level);
     FOut.Need(1);
     FOut.Put(isArray ? u']' : u'}');
   }
 
-  String Take() { return FOut.Take(); }
+  int Indent() const { return FIndent; }
 
  private:
-  void LineBreak(int level) {
+  template <class S>
+  void LineBreak(S& FOut, int level) {
     size_t need = 2 + size_t(FIndent) * size_t(level);
     if (FBreak.size() < need) {
       FBreak = u"\r\n";
@@ -256,7 +397,8 @@ class TJsonWriter {
     FOut.PutN(FBreak.data(), need);
   }
 
-  void WriteValue(const JSONBase* T, const JSONValue* r, size_t index, int level) {
+  template <class S>
+  void WriteValue(S& FOut, const JSONBase* T, const JSONValue* r, size_t index, int level) {
     switch (r->FType) {
       case jdtString:
         FOut.Need(r->FValueLen / 2 + 2);
@@ -277,9 +419,10 @@ class TJsonWriter {
       case jdtDateTime: {
         double v = StoredDouble(r);
         String t = (StrictJson || JsonDateAsJavaScript) ? JavaScriptDateText(v) : JsonDateText(v);
-        FOut.Need(t.size() + 2);
+        FOut.Need(1);
         FOut.Put(u'"');
-        FOut.PutN(t.data(), t.size());
+        FOut.Text(t);
+        FOut.Need(1);
         FOut.Put(u'"');
         break;
       }
@@ -291,7 +434,7 @@ class TJsonWriter {
         if (!r->FObject->FIsArray && !T->FIsArray && r->FNameLen == 0)
           throw Exception(Format(u"对象 %s 的第 %d 个子结点名称未赋值, 编码输出前必需赋值.",
                                  T->Name(), int64_t(index)));
-        Write(r->FObject, level + 1);
+        Write(FOut, r->FObject, level + 1);
         break;
       case jdtBytes: {
         String t = JsonBlobText(r->ValueData(), r->FValueLen);
@@ -308,17 +451,29 @@ class TJsonWriter {
     }
   }
 
-  TOut FOut;
   int FIndent;
   bool FEscape;
   String FBreak;
 };
 
 String JSONBase::Encode(int AIndent, bool ADoEscape) const {
-  TJsonWriter w(this, AIndent, ADoEscape);
-  w.Write(this, 0);
-  return w.Take();
+  TJsonWriter w(AIndent, ADoEscape);
+  TOut out(EstimateLength(this, w.Indent(), 0));
+  w.Write(out, this, 0);
+  return out.Take();
 }
+
+namespace kiv_json {
+
+Bytes EncodeUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape) {
+  TJsonWriter w(AIndent, ADoEscape);
+  size_t est = EstimateLength(T, w.Indent(), 0);
+  TOut8 out(est + est / 4);
+  w.Write(out, T, 0);
+  return out.Take();
+}
+
+}  // namespace kiv_json
 
 void JSONBase::CatJson(TStringCatHelper& ABuilder, StringView AValue, bool ADoEscape) {
   TOut o;
