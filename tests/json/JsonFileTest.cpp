@@ -279,3 +279,28 @@ TEST_F(JsonFiles, PublishedFilesLoadAndRoundTrip) {
     EXPECT_EQ(ErrorOf([&] { asProgram.LoadFromFile(FromUtf8(dir + "/" + n)); }), "<no error>") << n;
   }
 }
+
+TEST_F(JsonFiles, Utf8SaveEqualsTheEncodedText) {
+  // The UTF-8 save writes straight from the tree; it must give the bytes of
+  // EncodeUTF8 of the text, also around escapes, surrogates and block edges.
+  JSONArray a;
+  for (int k = 0; k < 18; ++k) {
+    String s(size_t(k), u'a');
+    a.Add(StringView(s + u"\"\\/\t" + s + u"中文😀" + s + String(1, char16_t(0xD800)) + u"z" +
+                     String(1, char16_t(0xDC00)) + s + String(1, char16_t(0x7F)) + u"é"));
+  }
+  JSONObject* o = a.AddChildObject();
+  o->Put(u"名\u0001", 1.5);
+  o->PutDateTime(u"d", 43586.25);
+  o->Put(u"b", Bytes("\xFF", 1));
+  for (bool esc : {false, true})
+    for (int indent : {0, 4}) {
+      TMemoryStream ms;
+      a.SaveToStream(ms, indent, teUTF8, false, esc);
+      EXPECT_EQ(ms.Data(), EncodeUTF8(a.ToString(indent, esc))) << esc << indent;
+    }
+  a.SaveToFile(PathW("u.json"), 4, teUTF8, true);
+  EXPECT_EQ(ReadBytes("u.json"), "\xEF\xBB\xBF" + EncodeUTF8(a.ToString(4, false)));
+  a.SaveToFile(PathW("w.json"), 4, teUnicode16LE, true);
+  EXPECT_EQ(ReadBytes("w.json"), "\xFF\xFE" + Utf16(a.ToString(4, false), false));
+}

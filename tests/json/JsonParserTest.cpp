@@ -373,3 +373,39 @@ TEST_F(Parser, DateTextRecognition) {
   ASSERT_TRUE(JsonParseDateText(u"/Date(1556699400)/", v, false));
   EXPECT_NEAR(v, 43586.0 + (8 * 60 + 30) / 1440.0, 1e-9);
 }
+
+TEST_F(Parser, WideScannersAgreeWithTheSimpleOnes) {
+  // Decode(String) knows the text's end and scans eight units at a time;
+  // Decode(p, -1) does not. Both must read every text the same way, with the
+  // quote, backslash, blank run or NUL at every offset of a block.
+  for (int k = 0; k < 20; ++k) {
+    const String pad(size_t(k), u'x');
+    const String texts[] = {
+        u"[\"" + pad + u"\\\"q\", \"" + pad + u"\"]",
+        u"[\"" + pad + u"\\u4e2d\"," + String(size_t(k), u' ') + u"1]",
+        u"{\"" + pad + u"\":" + String(size_t(k), u'\n') + u"\t\u3000 2}",
+        u"['" + pad + u"''" + pad + u"']",
+        u"[\"" + pad + String(1, char16_t(0)) + u"\"]",
+        u"[1," + String(size_t(k), u' ') + String(1, char16_t(0)) + u" 2]",
+    };
+    for (const String& t : texts) {
+      JSONArray wide, simple;
+      std::string e1 = ErrorOf([&] { wide.Decode(t); });
+      std::string e2 = ErrorOf([&] { simple.Decode(t.c_str(), -1); });
+      EXPECT_EQ(e1, e2) << U8(t);
+      EXPECT_EQ(wide.ToString(0, true), simple.ToString(0, true)) << U8(t);
+    }
+  }
+}
+
+TEST_F(Parser, CaseSensitiveLookupInParsedDocuments) {
+  JsonCaseSensitive = true;
+  JSONObject o;
+  o.Decode(String(u"{\"Name\": 1, \"name\": 2, \"名\": 3}"));
+  EXPECT_EQ(o.GetInt64(u"name"), 2);
+  EXPECT_EQ(o.GetInt64(u"Name"), 1);
+  EXPECT_EQ(o.GetInt64(u"名"), 3);
+  EXPECT_EQ(o.IndexOf(u"NAME"), -1);
+  JsonCaseSensitive = false;
+  EXPECT_EQ(o.GetInt64(u"NAME"), 1);
+}
