@@ -129,7 +129,32 @@ THttpSession::THttpSession() {
   if (!FMulti) throw Exception(u"curl_multi_init failed");
 }
 
-THttpSession::~THttpSession() { curl_multi_cleanup(FMulti); }
+THttpSession::~THttpSession() {
+  for (CURL* e : FIdle) curl_easy_cleanup(e);
+  curl_multi_cleanup(FMulti);
+}
+
+CURL* THttpSession::TakeEasy() {
+  {
+    std::lock_guard<std::mutex> lock(FIdleLock);
+    if (!FIdle.empty()) {
+      CURL* e = FIdle.back();
+      FIdle.pop_back();
+      return e;
+    }
+  }
+  return curl_easy_init();
+}
+
+void THttpSession::ReturnEasy(CURL* Easy) {
+  curl_easy_reset(Easy);
+  std::lock_guard<std::mutex> lock(FIdleLock);
+  if (FIdle.size() < 4) {
+    FIdle.push_back(Easy);
+    return;
+  }
+  curl_easy_cleanup(Easy);
+}
 
 TProxyInfo THttpSession::SystemProxyForURL(StringView Scheme) {
   TProxyInfo info;
@@ -161,14 +186,14 @@ THttpTransportRequest::THttpTransportRequest(THttpConnection& Connection, String
     FOpenError = FLastError = CURLE_URL_MALFORMAT;
     return;
   }
-  FEasy = curl_easy_init();
+  FEasy = FConnection.Session().TakeEasy();
   if (!FEasy) FOpenError = FLastError = CURLE_OUT_OF_MEMORY;
 }
 
 THttpTransportRequest::~THttpTransportRequest() {
   EndTransfer();
   if (FHeaderList) curl_slist_free_all(FHeaderList);
-  if (FEasy) curl_easy_cleanup(FEasy);
+  if (FEasy) FConnection.Session().ReturnEasy(FEasy);
 }
 
 bool THttpTransportRequest::Fail(int32_t Code, std::string Detail) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -68,12 +69,18 @@ class THttpSession {
   THttpSession(const THttpSession&) = delete;
   THttpSession& operator=(const THttpSession&) = delete;
   CURLM* Multi() const { return FMulti; }
+  // Easy handles are reused across the requests of a session (they keep their
+  // buffers and caches); a handle comes back reset.
+  CURL* TakeEasy();
+  void ReturnEasy(CURL* Easy);
 
   // The environment's proxy for a URL (http_proxy, https_proxy, all_proxy, no_proxy).
   static TProxyInfo SystemProxyForURL(StringView Scheme);
 
  private:
   CURLM* FMulti = nullptr;
+  std::mutex FIdleLock;
+  std::vector<CURL*> FIdle;
 };
 
 class THttpConnection {
