@@ -532,6 +532,20 @@ JSONBase::JSONBase() : JSONBase(false) {}
 JSONBase::JSONBase(bool AIsArray) : FIsArray(AIsArray) {}
 
 JSONBase::~JSONBase() {
+  // A child deleted directly takes its record out of the parent instead of
+  // leaving the parent pointing at freed memory.
+  if (FParent) {
+    JSONBase* p = FParent;
+    int i = p->IndexOfObject(this);
+    FParent = nullptr;
+    FValue = nullptr;
+    if (i >= 0) {
+      PJSONValue r = p->FItems[size_t(i)];
+      p->FItems.erase(p->FItems.begin() + i);
+      r->FObject = nullptr;
+      p->ReleaseRecord(r);
+    }
+  }
   JSONBase::Clear();
   if (!FParent && FValue) {
     delete FValue;  // the own name record of a root

@@ -396,3 +396,13 @@ TEST_F(ValueModel, SourcesOfOneDocumentChangedFromSeveralThreads) {
     EXPECT_LE(o->Count(), 11);
   }
 }
+
+TEST_F(ValueModel, DeletingAChildDirectlyDetachesItFromItsParent) {
+  JSONObject o;
+  JSONObject* k = o.AddChildObject(u"k");
+  k->Put(u"x", int32_t(1));
+  o.Put(u"after", int32_t(2));
+  delete k;
+  EXPECT_EQ(U8(o.ToString(0, false)), R"({"after":2})");
+  EXPECT_EQ(o.GetJsonObject(u"k"), nullptr);
+}
