@@ -2,10 +2,13 @@
 // encoding. A save writes a temporary file beside the target and renames it
 // over the target only once every byte is on disk, so a failed save never
 // destroys the file that was there.
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,6 +51,15 @@ std::string DirOf(const std::string& path) {
   if (s == std::string::npos) return ".";
   if (s == 0) return "/";
   return path.substr(0, s);
+}
+
+std::string UniqueSuffix() {
+  static std::atomic<uint64_t> counter{0};
+  std::random_device rd;
+  uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16) ^ ++counter;
+  char buf[20];
+  std::snprintf(buf, sizeof buf, "%012llx", static_cast<unsigned long long>(v & 0xFFFFFFFFFFFFull));
+  return buf;
 }
 
 }  // namespace
@@ -98,24 +110,22 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AE
       throw Exception(Format(u"无法保存文件 \"%s\": 不是普通文件", AFileName));
     if (::realpath(target.c_str(), resolved)) target = resolved;
   }
-  std::string tmp = target + ".tmp-XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) ThrowSaveError(AFileName, errno);
+  // The temporary name is short and hidden, in the target's folder so the
+  // rename stays on one file system; 0666 lets the umask decide a new file's bits.
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = DirOf(target) + "/.kivjson-" + UniqueSuffix();
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) ThrowSaveError(AFileName, errno);
+  }
+  if (fd < 0) ThrowSaveError(AFileName, EEXIST);
   auto fail = [&](int err) {
     ::close(fd);
     ::unlink(tmp.c_str());
     ThrowSaveError(AFileName, err);
   };
-  // mkstemp makes 0600: give the old file's bits, or the usual ones for a new file.
-  mode_t mode;
-  if (exists) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  if (::fchmod(fd, mode) != 0) fail(errno);
+  if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) fail(errno);
   if (!WriteAll(fd, prefix, std::strlen(prefix)) || !WriteAll(fd, data.data(), data.size()))
     fail(errno);
   if (::fsync(fd) != 0) fail(errno);

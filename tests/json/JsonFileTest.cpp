@@ -45,7 +45,8 @@ class JsonFiles : public JsonTest {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(FDir.c_str())) {
       while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') names.push_back(e->d_name);
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+          names.push_back(e->d_name);
       ::closedir(d);
     }
     return names;
