@@ -295,6 +295,8 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     // A caller that needs only the status never pulls the body.
     if (!isHead && !FStatusOnly) response->ReadContent(response->FContentStream);
     response->FinishContent();
+    // Every answer's cookies, redirects included: cookie checks set one and redirect.
+    if (FAllowCookies) StoreResponseCookies(req, *response);
 
     const int32_t status = response->StatusCode();
     if (status == 200) break;
@@ -317,7 +319,6 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     response->FStatusCode = 0;
   }
   if (src) src->SetPosition(srcPos);
-  if (FAllowCookies && response) StoreResponseCookies(req, *response);
   return response;
 }
 

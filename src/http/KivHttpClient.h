@@ -56,6 +56,19 @@ struct TProxySettings {
                                StringView APassword, StringView AScheme);
 };
 
+// Certificate record of the client's list; no request step fills it.
+struct TCertificate {
+  TDateTime Expiry = 0;
+  TDateTime Start = 0;
+  String Subject;
+  String Issuer;
+  String ProtocolName;
+  String AlgSignature;
+  String AlgEncryption;
+  int32_t KeySize = 0;
+};
+using TCertificateList = std::vector<TCertificate>;
+
 struct THTTPState {
   bool NeedProxyCredential = false;
   TCredential ProxyCredential;
@@ -251,11 +264,11 @@ class THttpClient {
   void SetConnectionTimeOut(int32_t V) { FConnectionTimeOut = V; }
   int32_t RecvTimeOut() const { return FRecvTimeOut; }
   void SetRecvTimeOut(int32_t V) { FRecvTimeOut = V; }
-  // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
   // Only the status and headers are wanted: no body is read, whatever the
   // status, so a huge or endless answer costs nothing.
   bool StatusOnly() const { return FStatusOnly; }
   void SetStatusOnly(bool V) { FStatusOnly = V; }
+  // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
   int64_t MaxContentSize() const { return FMaxContentSize; }
   void SetMaxContentSize(int64_t V) { FMaxContentSize = V; }
   // Ceiling of an inflated gzip body; beyond it the body stays as received.
@@ -278,6 +291,7 @@ class THttpClient {
   THttpHeaders& CustomHeaders() { return FCustomHeaders; }
   TCredentialsStorage& CredentialsStorage() { return FCredentialsStorage; }
   TCookieManager& CookieMgr() { return *FCookieMgr; }
+  TCertificateList& CertificateList() { return FCertificateList; }
 
  private:
   friend class THttpRequest;
@@ -313,4 +327,5 @@ class THttpClient {
   std::shared_ptr<TCookieManager> FCookieMgr;
   THttpCharsetType FDefautlCharset = hct_UTF8;
   std::shared_ptr<THttpSession> FWSession;
+  TCertificateList FCertificateList;
 };

@@ -117,6 +117,11 @@ void AddRoutes(httplib::Server& s) {
     res.set_header("Set-Cookie", "b=2");
     res.set_content("set", "application/x-text");
   });
+  s.Get("/cookie-redirect", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Set-Cookie", "r=1");
+    res.set_header("Location", "/cookie");
+  });
   s.Get("/cookie", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(req.get_header_value("Cookie"), "application/x-text");
   });
@@ -346,6 +351,66 @@ TEST_F(HttpClientTest, MalformedAndResetAnswersFail) {
   }
 }
 
+TEST_F(HttpClientTest, EndlessHeadersAreRefused) {
+  TRawServer server([](int Fd, const std::string&) {
+    if (!TRawServer::SendAll(Fd, "HTTP/1.1 200 OK\r\n")) return;
+    const std::string line = "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    while (TRawServer::SendAll(Fd, line)) {
+    }
+  });
+  auto t0 = Clock::now();
+  ExpectRaises([&] { Client.Get(U(server.Url("/"))); }, kUnknownError);
+  EXPECT_LT(SecondsSince(t0), 30.0);
+}
+
+TEST_F(HttpClientTest, StatusOnlyReadsNoBody) {
+  Client.SetStatusOnly(true);
+  auto t0 = Clock::now();
+  THttpResult endless = Client.Get(Url("/endless500"));
+  EXPECT_EQ(endless.StatusCode(), 500);
+  EXPECT_LT(SecondsSince(t0), 30.0);
+  THttpResult ok = Client.Get(Url("/ok"));
+  EXPECT_EQ(ok.StatusCode(), 200);
+  EXPECT_EQ(ok.Response->ContentStream().GetSize(), 0);
+  EXPECT_EQ(ok.Response->ContentLength(), 5);
+}
+
+TEST_F(HttpClientTest, RequestAndResponseQueries) {
+  THttpResult r = Client.Get(Url("/ok"));
+  THttpRequest& req = *r.Request;
+  EXPECT_EQ(req.GetHeaderValue(u"user-agent"),
+            u"Mozilla/5.0 (Windows NT 5.1; rv:12.0) Gecko/20100101 Firefox/12.0");
+  EXPECT_EQ(req.Headers().rfind(u"GET /ok HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(req.Headers().find(u"\r\nAccept: text/html\r\n"), String::npos);
+  EXPECT_FALSE(req.RemoveHeader(u"X-None"));
+  EXPECT_TRUE(req.RemoveHeader(u"Accept"));
+  EXPECT_EQ(req.GetHeaderValue(u"Accept"), u"");
+  EXPECT_EQ(r.Response->Version(), hpv_HTTP_1_1);
+  EXPECT_EQ(r.Response->ContentLength(), 5);
+  EXPECT_EQ(r.Response->Header().rfind(u"HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(r.Response->HeaderSize(), int64_t(r.Response->Header().size()));
+
+  TMemoryStream source("skip" + AnsiEncode(u"书源"));
+  source.SetPosition(4);
+  THttpResult put = Client.Put(Url("/echo"), &source);
+  EXPECT_EQ(put.Request->SourceString(), u"书源");
+  EXPECT_EQ(source.Position(), 4);
+}
+
+TEST_F(HttpClientTest, PostFileSendsTheFile) {
+  char name[] = "/tmp/tanvork-post-XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  const std::string content = "file body\n" + std::string(70000, 'f');
+  ASSERT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
+  close(fd);
+  THttpResult r = Client.PostFile(Url("/echo"), FromUtf8(name));
+  std::string echo = r.Response->ContentStream().Data();
+  EXPECT_EQ(echo.substr(echo.find("BODY:") + 5), content);
+  unlink(name);
+  EXPECT_THROW(Client.PostFile(Url("/echo"), FromUtf8(name)), EHTTPException);
+}
+
 TEST_F(HttpClientTest, PostAndPutBodies) {
   std::string empty = Body((Client.Post(Url("/echo"), u"", hct_UTF8)));
   EXPECT_NE(empty.find("BODY:"), std::string::npos);
@@ -459,6 +524,9 @@ TEST_F(HttpClientTest, CookiesStoredAndSentBack) {
   EXPECT_EQ(set.Response->Cookies().Count(), 2);
   THttpResult back = Client.Get(Url("/cookie"));
   EXPECT_EQ(Body(back).rfind("a=1; b=2;", 0), 0u) << Body(back);
+  // A cookie set by a redirect goes with the next hop.
+  THttpClient fresh;
+  EXPECT_EQ(Body(fresh.Get(Url("/cookie-redirect"))).rfind("r=1;", 0), 0u);
   Client.SetAllowCookies(false);
   EXPECT_EQ(Body((Client.Get(Url("/cookie")))), "");
 }

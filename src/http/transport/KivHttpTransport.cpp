@@ -14,6 +14,8 @@ namespace {
 
 // Bytes kept between the socket and the caller before curl is paused.
 constexpr size_t kMaxBuffered = 256 * 1024;
+// Header block of one answer; beyond it the answer is refused.
+constexpr size_t kMaxHeaderBytes = 1024 * 1024;
 // A response slower than this, once the receive time-out is used up, is ended.
 constexpr int64_t kMinBytesPerSecond = 1024;
 
@@ -198,7 +200,7 @@ THttpTransportRequest::~THttpTransportRequest() {
 
 bool THttpTransportRequest::Fail(int32_t Code, std::string Detail) {
   FLastError = Code;
-  FErrorDetail = std::move(Detail);
+  if (!Detail.empty() || Code != FDoneCode) FErrorDetail = std::move(Detail);
   return false;
 }
 
@@ -314,6 +316,7 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   FUploadPos = 0;
   FWantUpload = FReadPaused = false;
   FHeaderLines.clear();
+  FHeaderBytes = 0;
   FHeadersDone = false;
   FStatus = 0;
   FBody.clear();
@@ -438,6 +441,11 @@ size_t THttpTransportRequest::OnRead(char* Buffer, size_t Size) {
 }
 
 size_t THttpTransportRequest::OnHeader(const char* Data, size_t Size) {
+  FHeaderBytes += Size;
+  if (FHeaderBytes > kMaxHeaderBytes) {
+    FErrorDetail = "the answer's header block exceeds " + std::to_string(kMaxHeaderBytes) + " bytes";
+    return 0;  // curl ends the transfer with a write error
+  }
   std::string_view line(Data, Size);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
