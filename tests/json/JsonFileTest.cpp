@@ -89,6 +89,8 @@ TEST_F(JsonFiles, EveryEncodingLoadsTheSameDocument) {
       {"utf-16le", Utf16(kDoc, false), teUnknown},
       {"utf-16be bom, caller says utf-8", "\xFE\xFF" + Utf16(kDoc, true), teUTF8},
       {"utf-16be bom", "\xFE\xFF" + Utf16(kDoc, true), teAuto},
+      {"utf-16be", Utf16(kDoc, true), teUnknown},
+      {"utf-16be given", Utf16(kDoc, true), teUnicode16BE},
       {"gbk", AnsiEncode(kDoc), teUnknown},
       {"gbk given", AnsiEncode(kDoc), teAnsi},
   };
@@ -235,6 +237,12 @@ TEST_F(JsonFiles, SaveThroughALinkAndIntoAFolderFails) {
   struct stat st;
   ASSERT_EQ(::lstat(Path("link.json").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // A new file gets the usual bits under the umask, not the temporary's.
+  mode_t mask = ::umask(022);
+  a.SaveToFile(PathW("new.json"), 0, teUTF8, false);
+  ::umask(mask);
+  ASSERT_EQ(::stat(Path("new.json").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
   ASSERT_EQ(::mkdir(Path("dir").c_str(), 0755), 0);
   std::string err = ErrorOf([&] { a.SaveToFile(PathW("dir"), 0, teUTF8, false); });
   EXPECT_NE(err.find(Path("dir")), std::string::npos) << err;
