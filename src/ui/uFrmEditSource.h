@@ -1,0 +1,75 @@
+// The source editor dialog: one book source in a form, modeless, several at once.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "app/uBookSourceBean.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QWidget;
+class TMainLogic;
+
+using TNotifyEventA = std::function<void(JSONObject* ASource)>;
+
+class TfrmEditSource : public QDialog {
+  Q_OBJECT
+ public:
+  // AGroups: the items of the main window's group filter box.
+  TfrmEditSource(QWidget* AParent, TMainLogic& ALogic, QStringList AGroups);
+  ~TfrmEditSource() override;
+
+  // The source being edited; with AOwned the dialog frees it unless it is confirmed.
+  void SetData(JSONObject* AData, bool AOwned);
+  JSONObject* Data() const { return FData; }
+  TNotifyEventA CallBack;
+
+  // Writes the form's values into ASource.
+  void ApplayEdit(TBookSourceItem ASource);
+  // The source is leaving the collection: forget it and close, writing nothing.
+  void Detach();
+  // The inputs that carry a JSON key, in creation order.
+  const std::vector<QWidget*>& Inputs() const { return FInputs; }
+  static QString KeyOf(const QWidget* AInput);
+  // The size every new dialog starts with.
+  static QSize RememberedSize();
+
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+
+ protected:
+  void showEvent(QShowEvent* AEvent) override;
+  void resizeEvent(QResizeEvent* AEvent) override;
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  void WatchWheel(QWidget* AWidget);
+
+ public:
+  QScrollArea* ScrollBox1 = nullptr;
+  QWidget* Panel1 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+  QLineEdit* Edit27 = nullptr;
+  QLineEdit* Edit28 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button3 = nullptr;
+
+ private:
+  TMainLogic& FLogic;
+  QStringList FGroups;
+  JSONObject* FData = nullptr;
+  bool FOwnsData = false;
+  std::vector<QWidget*> FInputs;
+  // Identity of the wheel turn last scrolled for: its copies climbing the parents count once.
+  qint64 FWheelStamp = -1;
+  QPoint FWheelDelta, FWheelPos;
+};

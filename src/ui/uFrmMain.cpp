@@ -1,0 +1,713 @@
+#include "ui/uFrmMain.h"
+
+#include <Qsci/qscilexerjson.h>
+#include <Qsci/qsciscintilla.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "json/KivJson.h"
+#include "ui/uFrmEditSource.h"
+#include "ui/uFrmReplaceGroup.h"
+#include "ui/uFrmWait.h"
+#include "ui/uUiPrompts.h"
+
+#ifndef TANVORK_SOURCE_DIR
+#define TANVORK_SOURCE_DIR ""
+#endif
+
+namespace {
+
+QString Q(const String& S) { return QString::fromStdU16String(S); }
+String S(const QString& Q) { return Q.toStdU16String(); }
+
+// Windows family names first, then what a Linux desktop has.
+QFont UiFont(const QStringList& AFamilies, int APointSize) {
+  QFont f;
+  f.setFamilies(AFamilies);
+  f.setPointSize(APointSize);
+  return f;
+}
+
+// The editor control takes one family name: the first one installed.
+QFont EditorFont(int APointSize) {
+  const QStringList installed = QFontDatabase::families();
+  QString family = QStringLiteral("Monospace");
+  for (const QString& name : {QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono"),
+                              QStringLiteral("Liberation Mono"), QStringLiteral("Noto Sans Mono")})
+    if (installed.contains(name)) {
+      family = name;
+      break;
+    }
+  QFont f(family, APointSize);
+  f.setStyleHint(QFont::TypeWriter);
+  return f;
+}
+
+const QStringList kTahoma = {"Tahoma", "DejaVu Sans", "WenQuanYi Micro Hei", "Noto Sans CJK SC"};
+const QStringList kSongTi = {"宋体", "SimSun", "NSimSun", "WenQuanYi Micro Hei", "Noto Sans CJK SC"};
+const QStringList kYaHei = {"微软雅黑", "Microsoft YaHei", "WenQuanYi Micro Hei", "Noto Sans CJK SC"};
+
+void SetupEditor(QsciScintilla* AEditor, int APointSize) {
+  const QFont font = EditorFont(APointSize);
+  AEditor->setFont(font);
+  AEditor->setFrameShape(QFrame::NoFrame);
+  AEditor->setWrapMode(QsciScintilla::WrapWord);
+  AEditor->setUtf8(true);
+  AEditor->setMarginsFont(font);
+}
+
+QAction* AddItem(QMenu* AMenu, const char* AName, const QString& ACaption, QObject* AContext,
+                 std::function<void()> AHandler) {
+  auto* action = AMenu->addAction(ACaption);
+  action->setObjectName(QString::fromLatin1(AName));
+  QObject::connect(action, &QAction::triggered, AContext, [AHandler] { AHandler(); });
+  return action;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the virtual list
+
+void TSourceListModel::SetCount(int ACount) {
+  // The rows' texts may all have changed even when the count did not.
+  beginResetModel();
+  FCount = ACount;
+  endResetModel();
+}
+
+int TSourceListModel::rowCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : FCount; }
+
+QVariant TSourceListModel::data(const QModelIndex& AIndex, int ARole) const {
+  if (!AIndex.isValid() || !FLogic) return {};
+  if (ARole == Qt::DisplayRole) return Q(FLogic->RowText(AIndex.row()));
+  if (ARole == Qt::SizeHintRole) return QSize(1, 18);
+  return {};
+}
+
+// ---------------------------------------------------------------- creation
+
+TForm1::TForm1(QWidget* AParent) : QMainWindow(AParent) {
+  setObjectName("Form1");
+  setWindowTitle(QStringLiteral("Tanvork"));
+  setFont(UiFont(kTahoma, 8));
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, QColor(242, 242, 242));
+  setPalette(pal);
+  CreateControls();
+  CreateMenus();
+  FLogic = std::make_unique<TMainLogic>(*this);
+  FListModel->SetLogic(FLogic.get());
+  resize(1145, 548 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+}
+
+TForm1::~TForm1() {
+  FDestroying = true;
+  // The dialogs refer to sources and to the logic: they go first.
+  for (TfrmEditSource* dialog : EditorDialogs()) {
+    dialog->Detach();
+    delete dialog;
+  }
+  FEditors.clear();
+  Timer1->stop();
+  FListModel->SetLogic(nullptr);
+  FLogic.reset();
+}
+
+void TForm1::CreateControls() {
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  centralLayout->setSpacing(0);
+  setCentralWidget(central);
+
+  Splitter1 = new QSplitter(Qt::Horizontal, central);
+  Splitter1->setObjectName("Splitter1");
+  Splitter1->setHandleWidth(4);
+  Splitter1->setChildrenCollapsible(false);
+  Splitter1->setStyleSheet("QSplitter::handle { background: silver; }");
+  centralLayout->addWidget(Splitter1, 1);
+
+  // Left column: the filter bar and the list.
+  Panel1 = new QWidget(Splitter1);
+  Panel1->setObjectName("Panel1");
+  auto* leftLayout = new QVBoxLayout(Panel1);
+  leftLayout->setContentsMargins(4, 4, 0, 4);
+  leftLayout->setSpacing(0);
+  Panel4 = new QWidget(Panel1);
+  Panel4->setObjectName("Panel4");
+  Panel4->setFixedHeight(32);
+  auto* filterLayout = new QHBoxLayout(Panel4);
+  filterLayout->setContentsMargins(0, 0, 0, 0);
+  lbCount = new QLabel(QStringLiteral("书源列表："), Panel4);
+  lbCount->setObjectName("lbCount");
+  bookGroupList = new QComboBox(Panel4);
+  bookGroupList->setObjectName("bookGroupList");
+  bookGroupList->setEditable(true);
+  bookGroupList->setMaxVisibleItems(24);
+  bookGroupList->setInsertPolicy(QComboBox::NoInsert);
+  // Typing is filtering: an inline completion would filter by a text nobody typed.
+  bookGroupList->setCompleter(nullptr);
+  filterLayout->addWidget(lbCount);
+  filterLayout->addWidget(bookGroupList, 1);
+  leftLayout->addWidget(Panel4);
+
+  SrcList = new QListView(Panel1);
+  SrcList->setObjectName("SrcList");
+  FListModel = new TSourceListModel(SrcList);
+  SrcList->setModel(FListModel);
+  SrcList->setUniformItemSizes(true);
+  SrcList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  SrcList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  SrcList->setFont(UiFont(kSongTi, 9));
+  SrcList->setFrameShape(QFrame::NoFrame);
+  SrcList->setContextMenuPolicy(Qt::CustomContextMenu);
+  SrcList->setAcceptDrops(true);
+  SrcList->viewport()->setAcceptDrops(true);
+  SrcList->setDragDropMode(QAbstractItemView::NoDragDrop);
+  SrcList->installEventFilter(this);
+  SrcList->viewport()->installEventFilter(this);
+  leftLayout->addWidget(SrcList, 1);
+
+  StaticText1 = new QLabel(QStringLiteral("鼠标拖入书源文件到此处"), SrcList);
+  StaticText1->setObjectName("StaticText1");
+  StaticText1->setAlignment(Qt::AlignCenter);
+  StaticText1->setFont(UiFont(kYaHei, 12));
+  StaticText1->setAutoFillBackground(true);
+  QPalette textPal = StaticText1->palette();
+  textPal.setColor(QPalette::WindowText, QColor(0, 204, 102));
+  textPal.setColor(QPalette::Window, QColor(242, 242, 242));
+  StaticText1->setPalette(textPal);
+  StaticText1->setAcceptDrops(true);
+  StaticText1->setContextMenuPolicy(Qt::CustomContextMenu);
+  StaticText1->installEventFilter(this);
+
+  // Right column: run controls, editor, log.
+  auto* right = new QWidget(Splitter1);
+  auto* rightLayout = new QVBoxLayout(right);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  rightLayout->setSpacing(0);
+  Panel3 = new QWidget(right);
+  Panel3->setObjectName("Panel3");
+  Panel3->setFixedHeight(36);
+  auto* runLayout = new QHBoxLayout(Panel3);
+  runLayout->setContentsMargins(6, 6, 6, 6);
+  Button1 = new QPushButton(QStringLiteral("开始处理(&B)"), Panel3);
+  Button1->setObjectName("Button1");
+  Button1->setFixedSize(128, 24);
+  Button1->setProperty("Tag", 0);
+  Label1 = new QLabel(QStringLiteral("工作线程数:"), Panel3);
+  Label1->setObjectName("Label1");
+  Edit1 = new QLineEdit(QStringLiteral("60"), Panel3);
+  Edit1->setObjectName("Edit1");
+  Edit1->setFixedWidth(35);
+  Edit1->setAlignment(Qt::AlignCenter);
+  Edit1->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), Edit1));
+  CheckBox1 = new QCheckBox(QStringLiteral("去除重复"), Panel3);
+  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1->setChecked(true);
+  CheckBox3 = new QCheckBox(QStringLiteral("真实去重"), Panel3);
+  CheckBox3->setObjectName("CheckBox3");
+  CheckBox3->setChecked(true);
+  CheckBox3->setToolTip(QStringLiteral("去重时不检测书源名称和分组"));
+  CheckBox2 = new QCheckBox(QStringLiteral("校验书源"), Panel3);
+  CheckBox2->setObjectName("CheckBox2");
+  runLayout->addWidget(Button1);
+  runLayout->addSpacing(8);
+  runLayout->addWidget(Label1);
+  runLayout->addWidget(Edit1);
+  runLayout->addSpacing(8);
+  runLayout->addWidget(CheckBox1);
+  runLayout->addWidget(CheckBox3);
+  runLayout->addWidget(CheckBox2);
+  runLayout->addStretch(1);
+  rightLayout->addWidget(Panel3);
+
+  Splitter2 = new QSplitter(Qt::Vertical, right);
+  Splitter2->setObjectName("Splitter2");
+  Splitter2->setHandleWidth(4);
+  Splitter2->setChildrenCollapsible(false);
+  Splitter2->setStyleSheet("QSplitter::handle { background: silver; }");
+  rightLayout->addWidget(Splitter2, 1);
+
+  EditData = new QsciScintilla(Splitter2);
+  EditData->setObjectName("EditData");
+  SetupEditor(EditData, 10);
+  auto* lexer = new QsciLexerJSON(EditData);
+  lexer->setDefaultFont(EditorFont(10));
+  lexer->setFont(EditorFont(10));
+  EditData->setLexer(lexer);
+  EditData->setMarginType(0, QsciScintilla::NumberMargin);
+  EditData->setMarginWidth(0, QStringLiteral("000000"));
+  EditData->setMarginLineNumbers(0, true);
+  EditData->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  Panel5 = new QWidget(Splitter2);
+  Panel5->setObjectName("Panel5");
+  auto* logLayout = new QVBoxLayout(Panel5);
+  logLayout->setContentsMargins(0, 2, 0, 0);
+  logLayout->setSpacing(2);
+  auto* logBar = new QHBoxLayout();
+  Label2 = new QLabel(QStringLiteral("日志："), Panel5);
+  Label2->setObjectName("Label2");
+  SpeedButton1 = new QToolButton(Panel5);
+  SpeedButton1->setObjectName("SpeedButton1");
+  SpeedButton1->setText(QStringLiteral("清空"));
+  SpeedButton1->setAutoRaise(true);
+  SpeedButton1->setFixedSize(43, 20);
+  QPalette tealPal = SpeedButton1->palette();
+  tealPal.setColor(QPalette::ButtonText, QColor(0, 128, 128));
+  SpeedButton1->setPalette(tealPal);
+  logBar->addWidget(Label2);
+  logBar->addStretch(1);
+  logBar->addWidget(SpeedButton1);
+  logLayout->addLayout(logBar);
+  edtLog = new QsciScintilla(Panel5);
+  edtLog->setObjectName("edtLog");
+  SetupEditor(edtLog, 9);
+  edtLog->setMarginWidth(0, 0);
+  edtLog->setMarginWidth(1, 0);
+  edtLog->setMarginWidth(2, 0);
+  edtLog->setReadOnly(true);
+  logLayout->addWidget(edtLog, 1);
+
+  Splitter2->addWidget(EditData);
+  Splitter2->addWidget(Panel5);
+  Splitter2->setStretchFactor(0, 1);
+  Splitter2->setStretchFactor(1, 0);
+  Splitter2->setSizes({400, 141});
+
+  Splitter1->addWidget(Panel1);
+  Splitter1->addWidget(right);
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({313, 1145 - 313 - 4});
+
+  ProgressBar1 = new QProgressBar(central);
+  ProgressBar1->setObjectName("ProgressBar1");
+  ProgressBar1->setFixedHeight(6);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setVisible(false);
+  centralLayout->addWidget(ProgressBar1);
+
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar1");
+  StatusPanel0 = new QLabel(bar);
+  StatusPanel0->setObjectName("StatusPanel0");
+  StatusPanel0->setFixedWidth(500);
+  StatusPanel1 = new QLabel(bar);
+  StatusPanel1->setObjectName("StatusPanel1");
+  StatusPanel1->setMinimumWidth(50);
+  bar->addWidget(StatusPanel0);
+  bar->addWidget(StatusPanel1, 1);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(100);
+  connect(Timer1, &QTimer::timeout, this, [this] { FLogic->DispLog(); });
+  Timer1->start();
+
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { ClearLog(); });
+  connect(SrcList, &QListView::clicked, this, [this] { FLogic->RunCommand([this] { FLogic->LoadIntoEditor(); }); });
+  connect(SrcList, &QListView::doubleClicked, this, &TForm1::E1Click);
+  connect(bookGroupList, &QComboBox::editTextChanged, this,
+          [this] { FLogic->RunCommand([this] { FLogic->FilterChanged(); }); });
+  connect(bookGroupList, &QComboBox::textActivated, this,
+          [this] { FLogic->RunCommand([this] { FLogic->FilterChanged(); }); });
+  // Only the editor pane's changes are edits; log lines are not.
+  connect(EditData, &QsciScintilla::textChanged, this, [this] {
+    if (FLogic) FLogic->EditorChanged();
+  });
+}
+
+void TForm1::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("文件(&F)"));
+  file->setObjectName("File1");
+  AddItem(file, "O1", QStringLiteral("打开书源文件(&O)..."), this, [this] { O1Click(); });
+  AddItem(file, "A2", QStringLiteral("添加书源文件(&A)..."), this, [this] { A2Click(); });
+  file->addSeparator();
+  AddItem(file, "N7", QStringLiteral("新建书源(&N)..."), this, [this] { N7Click(); });
+  file->addSeparator();
+  AddItem(file, "E2", QStringLiteral("导出书源文件(&E)..."), this, [this] { E2Click(); });
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
+  edit->setObjectName("Edit2");
+  AddItem(edit, "H2", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+  help->setObjectName("Help1");
+  AddItem(help, "I1", QStringLiteral("关于(&I)"), this, [this] { I1Click(); });
+  help->addSeparator();
+  AddItem(help, "W2", QStringLiteral("作者博客(&W)"), this, [this] { W2Click(); });
+  AddItem(help, "R2", QStringLiteral("用户指南(&R)"), this, [this] { R2Click(); });
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  AddItem(PopupMenu1, "C3", QStringLiteral("复制新增(&A)"), this, [this] { C3Click(); });
+  AddItem(PopupMenu1, "N1", QStringLiteral("新建书源(&N)..."), this, [this] { N7Click(); });
+  AddItem(PopupMenu1, "E1", QStringLiteral("编辑书源(&E)..."), this, [this] { E1Click(); });
+  PopupMenu1->addSeparator();
+  AddItem(PopupMenu1, "S2", QStringLiteral("排序 - 书源名称(&S)"), this, [this] { S2Click(); });
+  AddItem(PopupMenu1, "G1", QStringLiteral("排序 - 分组(&G)"), this, [this] { G1Click(); });
+  PopupMenu1->addSeparator();
+  AddItem(PopupMenu1, "H1", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
+  PopupMenu1->addSeparator();
+  AddItem(PopupMenu1, "D1", QStringLiteral("删除选中项(&D)"), this, [this] { D1Click(); });
+  AddItem(PopupMenu1, "C1", QStringLiteral("清空(&C)"), this, [this] { C1Click(); });
+  auto showPopup1 = [this](QWidget* AFrom, const QPoint& APos) { PopupMenu1->popup(AFrom->mapToGlobal(APos)); };
+  connect(SrcList, &QWidget::customContextMenuRequested, this,
+          [this, showPopup1](const QPoint& APos) { showPopup1(SrcList->viewport(), APos); });
+  connect(StaticText1, &QWidget::customContextMenuRequested, this,
+          [this, showPopup1](const QPoint& APos) { showPopup1(StaticText1, APos); });
+
+  PopupMenu2 = new QMenu(this);
+  PopupMenu2->setObjectName("PopupMenu2");
+  S1 = AddItem(PopupMenu2, "S1", QStringLiteral("保存修改(&S)"), this, [this] { S1Click(); });
+  S1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  S1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  EditData->addAction(S1);
+  T1 = AddItem(PopupMenu2, "T1", QStringLiteral("测试书源(&T)"), this, [this] { T1Click(); });
+  PopupMenu2->addSeparator();
+  R1 = AddItem(PopupMenu2, "R1", QStringLiteral("撤消(&R)"), this, [this] { EditData->undo(); });
+  Z1 = AddItem(PopupMenu2, "Z1", QStringLiteral("重做(&Z)"), this, [this] { EditData->redo(); });
+  PopupMenu2->addSeparator();
+  C2 = AddItem(PopupMenu2, "C2", QStringLiteral("复制(&C)"), this, [this] { EditData->copy(); });
+  X1 = AddItem(PopupMenu2, "X1", QStringLiteral("剪切(&X)"), this, [this] { EditData->cut(); });
+  P1 = AddItem(PopupMenu2, "P1", QStringLiteral("粘贴(&P)"), this, [this] { EditData->paste(); });
+  PopupMenu2->addSeparator();
+  A1 = AddItem(PopupMenu2, "A1", QStringLiteral("全选(&A)"), this, [this] { EditData->selectAll(); });
+  PopupMenu2->addSeparator();
+  W1 = AddItem(PopupMenu2, "W1", QStringLiteral("自动换行(&W)"), this, [] {});
+  W1->setCheckable(true);
+  // The mark has already flipped when this runs: it is the wanted state.
+  connect(W1, &QAction::toggled, this,
+          [this](bool AOn) { EditData->setWrapMode(AOn ? QsciScintilla::WrapWord : QsciScintilla::WrapNone); });
+  connect(PopupMenu2, &QMenu::aboutToShow, this, &TForm1::PopupMenu2Popup);
+  // The states hold for the open menu only; Ctrl+S checks its own condition.
+  connect(PopupMenu2, &QMenu::aboutToHide, this, [this] { S1->setEnabled(true); });
+  connect(EditData, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& APos) { PopupMenu2->popup(EditData->mapToGlobal(APos)); });
+}
+
+// ---------------------------------------------------------------- showing and events
+
+void TForm1::showEvent(QShowEvent* AEvent) {
+  QMainWindow::showEvent(AEvent);
+  if (FShown) return;
+  FShown = true;
+  PlacePlaceholder();
+  FLogic->NotifyListChange(0);
+}
+
+void TForm1::PlacePlaceholder() {
+  const int h = StaticText1->sizeHint().height() + 8;
+  StaticText1->setGeometry(0, 30, SrcList->width(), h);
+}
+
+bool TForm1::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  const bool onList = AWatched == SrcList || AWatched == SrcList->viewport();
+  if ((onList || AWatched == StaticText1) &&
+      (AEvent->type() == QEvent::DragEnter || AEvent->type() == QEvent::DragMove || AEvent->type() == QEvent::Drop))
+    return HandleDropEvent(AEvent);
+  if (AWatched == SrcList && AEvent->type() == QEvent::Resize) PlacePlaceholder();
+  if (AWatched == SrcList && AEvent->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(AEvent);
+    if (key->key() == Qt::Key_Delete) {
+      D1Click();
+      return true;
+    }
+    // V with or without modifiers, so Ctrl+V too.
+    if (key->key() == Qt::Key_V) {
+      PasteFiles();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(AWatched, AEvent);
+}
+
+bool TForm1::HandleDropEvent(QEvent* AEvent) {
+  auto* drop = static_cast<QDropEvent*>(AEvent);
+  const QStringList files = FilesOf(drop->mimeData());
+  if (files.isEmpty()) {
+    drop->ignore();
+    return true;
+  }
+  drop->setDropAction(Qt::CopyAction);
+  drop->accept();
+  if (AEvent->type() == QEvent::Drop) {
+    // The paths are copied out and the drop is finished before loading, so the
+    // drag source is released at once and an error box opens outside the drop.
+    QTimer::singleShot(0, this, [this, files] { AddDroppedFiles(files); });
+  }
+  return true;
+}
+
+QStringList TForm1::FilesOf(const QMimeData* AData) {
+  QStringList files;
+  if (!AData) return files;
+  QList<QUrl> urls;
+  if (AData->hasUrls()) {
+    urls = AData->urls();
+  } else if (AData->hasFormat("x-special/gnome-copied-files")) {
+    // "copy" or "cut", then one URL a line.
+    const QStringList lines = QString::fromUtf8(AData->data("x-special/gnome-copied-files")).split('\n');
+    for (int i = 1; i < lines.size(); ++i)
+      if (!lines[i].trimmed().isEmpty()) urls.push_back(QUrl(lines[i].trimmed()));
+  }
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) files.push_back(url.toLocalFile());
+  return files;
+}
+
+void TForm1::AddDroppedFiles(const QStringList& AFiles) {
+  std::vector<String> names;
+  names.reserve(size_t(AFiles.size()));
+  for (const QString& f : AFiles) names.push_back(S(f));
+  FLogic->AddFiles(names);
+}
+
+void TForm1::PasteFiles() {
+  const QStringList files = FilesOf(QApplication::clipboard()->mimeData());
+  if (!files.isEmpty()) AddDroppedFiles(files);
+}
+
+// ---------------------------------------------------------------- commands
+
+void TForm1::O1Click() { FLogic->OpenFileCommand(); }
+void TForm1::A2Click() { FLogic->AddFileCommand(); }
+void TForm1::N7Click() { EditSource(new JSONObject(), true); }
+void TForm1::E2Click() { FLogic->ExportCommand(); }
+void TForm1::H2Click() { FLogic->H2Click(); }
+void TForm1::C3Click() { FLogic->RunCommand([this] { FLogic->CopyAndAdd(); }); }
+void TForm1::S2Click() { FLogic->RunCommand([this] { FLogic->SortByName(); }); }
+void TForm1::G1Click() { FLogic->RunCommand([this] { FLogic->SortByGroup(); }); }
+void TForm1::D1Click() { FLogic->RunCommand([this] { FLogic->RemoveSelected(); }); }
+void TForm1::C1Click() { FLogic->RunCommand([this] { FLogic->ClearSources(); }); }
+void TForm1::T1Click() { FLogic->TestEditorText(); }
+void TForm1::Button1Click() { FLogic->RunCommand([this] { FLogic->Button1Click(); }); }
+
+void TForm1::E1Click() {
+  JSONObject* source = FLogic->SourceOfRow(GetCurrentRow());
+  if (source) EditSource(source, false);
+}
+
+void TForm1::S1Click() {
+  // Also reached by Ctrl+S, whose menu state is not computed: same rule here.
+  if (GetCurrentRow() < 0) return;
+  FLogic->RunCommand([this] { FLogic->SaveEdit(); });
+}
+
+void TForm1::PopupMenu2Popup() {
+  S1->setEnabled(GetCurrentRow() >= 0);
+  R1->setEnabled(EditData->isUndoAvailable());
+  Z1->setEnabled(EditData->isRedoAvailable());
+  X1->setEnabled(EditData->hasSelectedText());
+  C2->setEnabled(X1->isEnabled());
+  P1->setEnabled(EditData->SendScintilla(QsciScintillaBase::SCI_CANPASTE) != 0);
+  const QSignalBlocker block(W1);
+  W1->setChecked(EditData->wrapMode() != QsciScintilla::WrapNone);
+}
+
+void TForm1::I1Click() {
+  ShowMessage({this, QMessageBox::Information, QStringLiteral("关于我"),
+               QApplication::applicationName() +
+                   QStringLiteral("\n书源整理工具，使用说明见 README.md 与 docs/USER_GUIDE.md（帮助菜单可直接打开）。"),
+               QMessageBox::Ok});
+}
+
+void TForm1::W2Click() { OpenDocument(QStringLiteral("README.md")); }
+void TForm1::R2Click() { OpenDocument(QStringLiteral("docs/USER_GUIDE.md")); }
+
+// The documentation ships next to the program, or in the source tree it was built from.
+void TForm1::OpenDocument(const QString& AName) {
+  const QString appDir = QCoreApplication::applicationDirPath();
+  const QStringList candidates = {appDir + "/../share/doc/tanvork/" + AName, appDir + "/" + AName,
+                                  QStringLiteral(TANVORK_SOURCE_DIR) + "/" + AName};
+  for (const QString& path : candidates) {
+    if (path.startsWith('/') && QFileInfo(path).isFile()) {
+      if (!OpenWithDesktop(QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toString()))
+        ShowError(S(QStringLiteral("无法打开文档：") + QDir::toNativeSeparators(path)));
+      return;
+    }
+  }
+  ShowError(S(QStringLiteral("找不到文档：") + AName));
+}
+
+TfrmEditSource* TForm1::EditSource(JSONObject* AItem, bool AOwned) {
+  QStringList groups;
+  for (int i = 0; i < bookGroupList->count(); ++i) groups.push_back(bookGroupList->itemText(i));
+  auto* dialog = new TfrmEditSource(this, *FLogic, groups);
+  dialog->SetData(AItem, AOwned);
+  dialog->CallBack = [this](JSONObject* ASource) {
+    FLogic->RunCommand([this, ASource] { FLogic->EditorDialogResult(ASource); });
+  };
+  FEditors.emplace_back(dialog);
+  dialog->show();
+  return dialog;
+}
+
+std::vector<TfrmEditSource*> TForm1::EditorDialogs() {
+  std::vector<TfrmEditSource*> open;
+  std::vector<QPointer<TfrmEditSource>> kept;
+  for (const QPointer<TfrmEditSource>& p : FEditors)
+    if (p) {
+      open.push_back(p.data());
+      kept.push_back(p);
+    }
+  FEditors.swap(kept);
+  return open;
+}
+
+// ---------------------------------------------------------------- window operations
+
+String TForm1::GetGroupFilterText() { return S(bookGroupList->currentText()); }
+
+void TForm1::SetGroupFilterItems(const std::vector<String>& AItems) {
+  const QSignalBlocker block(bookGroupList);
+  const QString text = bookGroupList->currentText();
+  const int cursor = bookGroupList->lineEdit() ? bookGroupList->lineEdit()->cursorPosition() : 0;
+  bookGroupList->clear();
+  QStringList items;
+  for (const String& item : AItems) items.push_back(Q(item));
+  bookGroupList->addItems(items);
+  bookGroupList->setEditText(text);
+  if (bookGroupList->lineEdit()) bookGroupList->lineEdit()->setCursorPosition(cursor);
+}
+
+void TForm1::SetRowCount(int ACount) { FListModel->SetCount(ACount); }
+
+int TForm1::GetCurrentRow() {
+  const QModelIndex current = SrcList->selectionModel()->currentIndex();
+  return current.isValid() ? current.row() : -1;
+}
+
+bool TForm1::IsRowSelected(int ARow) { return SrcList->selectionModel()->isRowSelected(ARow, QModelIndex()); }
+
+void TForm1::SelectSingleRow(int ARow) {
+  const QModelIndex index = FListModel->index(ARow, 0);
+  if (!index.isValid()) return;
+  SrcList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  SrcList->scrollTo(index);
+}
+
+void TForm1::SetPlaceholderVisible(bool AVisible) {
+  StaticText1->setVisible(AVisible);
+  SrcList->setToolTip(AVisible ? QStringLiteral("将书源文件拖入此处") : QString());
+}
+
+void TForm1::SetStatusText(int APanel, const String& AText) {
+  (APanel == 0 ? StatusPanel0 : StatusPanel1)->setText(Q(AText));
+}
+
+String TForm1::GetEditorText() { return S(EditData->text()); }
+void TForm1::SetEditorText(const String& AText) { EditData->setText(Q(AText)); }
+
+String TForm1::InputName(const String& ACaption, const String& APrompt, const String& ADefault) {
+  QString text = Q(ADefault);
+  if (!InputQuery(this, Q(ACaption), Q(APrompt), text)) return ADefault;
+  return S(text);
+}
+
+TSaveAnswer TForm1::AskSave(const String& AText, const String& ATitle) {
+  switch (ShowMessage({this, QMessageBox::Information, Q(ATitle), Q(AText),
+                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel})) {
+    case QMessageBox::Yes:
+      return TSaveAnswer::Yes;
+    case QMessageBox::No:
+      return TSaveAnswer::No;
+    default:
+      return TSaveAnswer::Cancel;
+  }
+}
+
+bool TForm1::ChooseOpenFile(const String& ATitle, String& AFileName) {
+  QString name = Q(AFileName);
+  if (!ChooseSourceFile(this, Q(ATitle), false, name)) return false;
+  AFileName = S(name);
+  return true;
+}
+
+bool TForm1::ChooseSaveFile(const String& ATitle, String& AFileName) {
+  QString name = Q(AFileName);
+  if (!ChooseSourceFile(this, Q(ATitle), true, name)) return false;
+  AFileName = S(name);
+  return true;
+}
+
+bool TForm1::RunReplaceGroupDialog(TReplaceGroupInput& AInput) { return TfrmReplaceGroup::Execute(this, AInput); }
+
+void TForm1::ShowError(const String& AMessage) { ShowErrorBox(this, Q(AMessage)); }
+
+void TForm1::SourceLeaving(JSONObject* AItem) {
+  if (FEditors.empty()) return;
+  for (TfrmEditSource* dialog : EditorDialogs())
+    if (dialog->Data() == AItem) dialog->Detach();
+}
+
+TRunOptions TForm1::ReadRunOptions() {
+  TRunOptions options;
+  options.WorkerCount = S(Edit1->text());
+  options.RemoveRepeat = CheckBox1->isChecked();
+  options.RealDedupe = CheckBox3->isChecked();
+  options.CheckSources = CheckBox2->isChecked();
+  return options;
+}
+
+void TForm1::SetRunButton(int ATag, const String& ACaption) {
+  Button1->setProperty("Tag", ATag);
+  Button1->setText(Q(ACaption));
+}
+
+void TForm1::ClearLog() {
+  edtLog->setReadOnly(false);
+  edtLog->clear();
+  edtLog->setReadOnly(true);
+}
+
+void TForm1::AppendLog(const String& ALine) {
+  // The pane is read-only for the user, not for the program.
+  edtLog->setReadOnly(false);
+  edtLog->append(Q(ALine) + '\n');
+  edtLog->setReadOnly(true);
+  const int last = edtLog->lines() - 1;
+  edtLog->ensureLineVisible(last < 0 ? 0 : last);
+}
+
+void TForm1::SetProgress(int AMin, int AMax, int APosition) {
+  ProgressBar1->setRange(AMin, AMax > AMin ? AMax : AMin + 1);
+  ProgressBar1->setValue(APosition);
+}
+
+void TForm1::SetProgressVisible(bool AVisible) { ProgressBar1->setVisible(AVisible); }
+void TForm1::StartStatusTimer() { Timer1->start(); }
+void TForm1::StopStatusTimer() { Timer1->stop(); }
+void TForm1::ShowWaitDialog() { TForm2::ShowWait(this, *FLogic); }
+void TForm1::CloseWaitDialog() { TForm2::RequestClose(); }

@@ -1,0 +1,49 @@
+#include "ui/uUiPrompts.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QUrl>
+
+QMessageBox::StandardButton ShowMessage(const TMessageRequest& ARequest) {
+  if (TUiPrompts::MessageHook) return TUiPrompts::MessageHook(ARequest);
+  QMessageBox box(ARequest.Icon, ARequest.Title, ARequest.Text, ARequest.Buttons, ARequest.Parent);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void ShowErrorBox(QWidget* AParent, const QString& AText) {
+  ShowMessage({AParent, QMessageBox::Critical, QApplication::applicationName(), AText, QMessageBox::Ok});
+}
+
+bool InputQuery(QWidget* AParent, const QString& ACaption, const QString& APrompt, QString& AText) {
+  if (TUiPrompts::InputHook) return TUiPrompts::InputHook(ACaption, APrompt, AText);
+  bool ok = false;
+  const QString answer = QInputDialog::getText(AParent, ACaption, APrompt, QLineEdit::Normal, AText, &ok);
+  if (ok) AText = answer;
+  return ok;
+}
+
+bool ChooseSourceFile(QWidget* AParent, const QString& ATitle, bool ASave, QString& AFileName) {
+  if (TUiPrompts::FileHook) return TUiPrompts::FileHook(ATitle, ASave, AFileName);
+  QFileDialog dialog(AParent, ATitle);
+  dialog.setObjectName(ASave ? "SaveDialog1" : "OpenDialog1");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setNameFilters({QStringLiteral("书源文件(*.json)"), QStringLiteral("所有文件(*.*)")});
+  if (ASave) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  AFileName = dialog.selectedFiles().first();
+  return true;
+}
+
+bool OpenWithDesktop(const QString& AUrl) {
+  if (TUiPrompts::OpenUrlHook) return TUiPrompts::OpenUrlHook(AUrl);
+  return QDesktopServices::openUrl(QUrl(AUrl));
+}
