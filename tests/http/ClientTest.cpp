@@ -117,10 +117,10 @@ void AddRoutes(httplib::Server& s) {
     res.set_header("Set-Cookie", "b=2");
     res.set_content("set", "application/x-text");
   });
-  s.Get("/cookie-redirect", [](const httplib::Request&, httplib::Response& res) {
+  s.Get("/cookie-redirect", [](const httplib::Request& req, httplib::Response& res) {
     res.status = 302;
     res.set_header("Set-Cookie", "r=1");
-    res.set_header("Location", "/cookie");
+    res.set_header("Location", req.has_param("to") ? req.get_param_value("to") : "/cookie");
   });
   s.Get("/cookie", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(req.get_header_value("Cookie"), "application/x-text");
@@ -559,6 +559,22 @@ TEST_F(HttpClientTest, ServerAuthentication) {
     EXPECT_EQ(r.StatusCode(), c.Status);
     EXPECT_EQ(GAuthAttempts, c.Attempts);
   }
+}
+
+// The jar and the address's user go only where they belong, not to a redirect's other host.
+TEST_F(HttpClientTest, CrossHostRedirectCarriesNoCookiesOrCredentials) {
+  const std::string port = std::to_string(Server->Port());
+  THttpResult r = Client.Get(U("http://localhost:" + port + "/cookie-redirect?to=" +
+                               Percent("http://127.0.0.1:" + port + "/cookie")));
+  EXPECT_EQ(r.StatusCode(), 200);
+  EXPECT_EQ(Body(r), "");
+  EXPECT_EQ(Body(Client.Get(U("http://localhost:" + port + "/cookie"))).rfind("r=1;", 0), 0u);
+
+  GAuthAttempts = 0;
+  THttpResult auth = Client.Get(U("http://user:pw@localhost:" + port + "/to-ftp?to=" +
+                                  Percent("http://127.0.0.1:" + port + "/auth")));
+  EXPECT_EQ(auth.StatusCode(), 401);
+  EXPECT_EQ(GAuthAttempts, 1);
 }
 
 TEST_F(HttpClientTest, SelfSignedServerIsRefused) {

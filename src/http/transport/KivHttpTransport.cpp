@@ -304,7 +304,9 @@ bool THttpTransportRequest::SetCredentials(uint32_t Target, uint32_t Scheme, Str
 bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   if (!IsValid()) return Fail(FOpenError);
   EndTransfer();
-  curl_easy_reset(FEasy);
+  // A handle from the session comes reset; only a second send needs it.
+  if (FSent) curl_easy_reset(FEasy);
+  FSent = true;
   FDone = false;
   FDoneCode = 0;
   FLastError = 0;

@@ -153,6 +153,7 @@ class THttpTransportRequest {
   CURL* FEasy = nullptr;
   struct curl_slist* FHeaderList = nullptr;
   bool FInMulti = false;
+  bool FSent = false;
   bool FDone = false;
   int32_t FDoneCode = 0;
   int32_t FOpenError = 0;
