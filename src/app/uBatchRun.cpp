@@ -301,11 +301,9 @@ void TMainLogic::WaitCheckBookSource(PJob AJob) {
 }
 
 void TMainLogic::CheckJobDone(intptr_t ARun) {
-  // The last check job to stop ends the stage, so no mark lands after the end.
-  if (FLiveCheckJobs.fetch_sub(1) == 1) {
-    SleepMs(100);
-    PostTaskFinish(ARun);
-  }
+  // The last check job to stop ends the stage, so no mark lands after the end;
+  // counting the jobs makes a grace pause before the notice unnecessary.
+  if (FLiveCheckJobs.fetch_sub(1) == 1) PostTaskFinish(ARun);
 }
 
 bool TMainLogic::EnterHost(const String& AHost) {

@@ -78,6 +78,10 @@ TEST(DuplicateRule, Table) {
        u"{\"bookSourceUrl\":\"u\",\"ruleSearchUrl\":\"t\"}", true, false},
       {"number vs text", u"{\"bookSourceUrl\":\"u\",\"loginUrl\":12}",
        u"{\"bookSourceUrl\":\"u\",\"loginUrl\":\"12\"}", true, true},
+      {"every ASCII letter, word-aligned and tail", u"{\"bookSourceUrl\":\"ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{\u00C0\"}",
+       u"{\"bookSourceUrl\":\"abcdefghijklmnopqrstuvwxyz@[`{\u00C0\"}", true, true},
+      {"neighbours of the letters stay apart", u"{\"bookSourceUrl\":\"@@@@[[[[\"}",
+       u"{\"bookSourceUrl\":\"````{{{{\"}", true, false},
       {"capitalised member name", u"{\"BookSourceUrl\":\"u\"}", u"{\"bookSourceUrl\":\"U\"}", true, true},
   };
   JsonCaseSensitive = false;

@@ -1,0 +1,256 @@
+// Figures of the collection logic on large files: duplicate removal against
+// the floor of reading the compared fields, the list refresh and filter, and
+// a batch check against a local server that answers after 100 ms.
+// Prints figures; asserts nothing.
+//   app_bench [--file sources.json] [--check-count 2000] [--workers 60]
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/uBookSourceBean.h"
+#include "app/uMainLogic.h"
+#include "app/uRemoveRepeat.h"
+#include "http/KivHttpClient.h"
+#include "json/KivJson.h"
+#include "workers/KivWorker.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+long PeakRssKb() {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
+bool Exists(const std::string& n) {
+  struct stat st;
+  return stat(n.c_str(), &st) == 0;
+}
+
+// A window that shows nothing and answers nothing.
+class TQuietWindow : public IMainWindow {
+ public:
+  TMainLogic* Logic = nullptr;
+  String Filter;
+  String GetGroupFilterText() override { return Filter; }
+  void SetGroupFilterItems(const std::vector<String>&) override {}
+  void SetRowCount(int) override {}
+  int GetCurrentRow() override { return -1; }
+  bool IsRowSelected(int) override { return false; }
+  void SelectSingleRow(int) override {}
+  void SetPlaceholderVisible(bool) override {}
+  void SetStatusText(int, const String&) override {}
+  String GetEditorText() override { return String(); }
+  void SetEditorText(const String&) override {}
+  String InputName(const String&, const String&, const String& ADefault) override { return ADefault; }
+  TSaveAnswer AskSave(const String&, const String&) override { return TSaveAnswer::No; }
+  bool ChooseOpenFile(const String&, String&) override { return false; }
+  bool ChooseSaveFile(const String&, String&) override { return false; }
+  bool RunReplaceGroupDialog(TReplaceGroupInput&) override { return false; }
+  void ShowError(const String& AMessage) override { std::fprintf(stderr, "error: %s\n", ToUtf8(AMessage).c_str()); }
+  TRunOptions Options;
+  TRunOptions ReadRunOptions() override { return Options; }
+  void SetRunButton(int, const String&) override {}
+  void ClearLog() override {}
+  void AppendLog(const String&) override {}
+  void SetProgress(int, int, int) override {}
+  void SetProgressVisible(bool) override {}
+  void StartStatusTimer() override {}
+  void StopStatusTimer() override {}
+  bool Closed = false;
+  void ShowWaitDialog() override {
+    Closed = false;
+    while (!(Closed && Logic->RunState() == rsIdle)) {
+      TEvent never(true);
+      MsgWaitForEvent(never, 5);
+    }
+  }
+  void CloseWaitDialog() override { Closed = true; }
+  bool IsDestroying() override { return false; }
+};
+
+std::vector<const JSONObject*> View(JSONArray& A) {
+  std::vector<const JSONObject*> v;
+  v.reserve(size_t(A.Count()));
+  for (int i = 0; i < A.Count(); ++i) v.push_back(A.GetJsonObject(i));
+  return v;
+}
+
+const int kCompared[] = {2, 4, 6, 3, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27};
+
+void DedupeFigures(const String& AFile) {
+  JSONArray list;
+  auto t0 = Clock::now();
+  list.LoadFromFile(AFile, teUnknown);
+  std::printf("loaded %d sources in %.3f s\n", list.Count(), Seconds(t0));
+  std::vector<const JSONObject*> sources = View(list);
+
+  // The floor: every compared field of every source read once.
+  double floor = 1e9;
+  size_t sink = 0;
+  for (int run = 0; run < 3; ++run) {
+    t0 = Clock::now();
+    for (const JSONObject* s : sources) {
+      TBookSourceItem item(const_cast<JSONObject*>(s));
+      for (int k : kCompared) sink += item.GetField(k).size();
+    }
+    floor = std::min(floor, Seconds(t0));
+  }
+  double scan = 1e9;
+  size_t removed = 0;
+  for (int run = 0; run < 3; ++run) {
+    t0 = Clock::now();
+    TRepeatScanResult r = ScanRepeats(sources, true, nullptr);
+    scan = std::min(scan, Seconds(t0));
+    removed = r.Removed.size();
+  }
+  std::printf("dedupe of %zu sources: %.3f s, %zu removed; floor (25 fields read) %.3f s; ratio %.2f (goal <= 2.0)\n",
+              sources.size(), scan, removed, floor, scan / floor);
+
+  // The pairwise scan on the first 10 000, to show the gap.
+  const size_t n = std::min<size_t>(10000, sources.size());
+  std::vector<const JSONObject*> first(sources.begin(), sources.begin() + long(n));
+  t0 = Clock::now();
+  std::vector<char> gone(n, 0);
+  size_t pairRemoved = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (gone[i]) continue;
+    for (size_t j = n - 1; j > i; --j)
+      if (!gone[j] && IsRepeat(first[i], first[j], true)) gone[j] = 1, ++pairRemoved;
+  }
+  const double pairwise = Seconds(t0);
+  t0 = Clock::now();
+  TRepeatScanResult r10 = ScanRepeats(first, true, nullptr);
+  const double hashed = Seconds(t0);
+  std::printf("first %zu: pairwise %.3f s (%zu removed), one pass %.4f s (%zu removed), %.0fx\n", n, pairwise,
+              pairRemoved, hashed, r10.Removed.size(), pairwise / hashed);
+  if (sink == 42) std::printf(" ");
+}
+
+void ListFigures(const String& AFile) {
+  TQuietWindow win;
+  TMainLogic logic(win);
+  win.Logic = &logic;
+  logic.AddSrcFile(AFile);
+  double refresh = 1e9, filter = 1e9, clear = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    auto t0 = Clock::now();
+    logic.NotifyListChange(0);
+    refresh = std::min(refresh, Seconds(t0));
+    win.Filter = u"v";
+    t0 = Clock::now();
+    logic.FilterChanged();
+    filter = std::min(filter, Seconds(t0));
+    win.Filter = u"";
+    t0 = Clock::now();
+    logic.FilterChanged();
+    clear = std::min(clear, Seconds(t0));
+  }
+  std::printf("%d sources: NotifyListChange(0) %.1f ms, filter 'v' %.1f ms (%d rows), filter cleared %.1f ms (goal < 100 ms)\n",
+              logic.BookSrcData().Count(), refresh * 1000, filter * 1000, logic.RowCount(), clear * 1000);
+}
+
+void CheckFigures(int ACount, int AWorkers) {
+  httplib::Server server;
+  server.new_task_queue = [] { return new httplib::ThreadPool(256); };
+  server.Get("/.*", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    res.set_content("ok", "text/plain");
+  });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  std::thread serve([&] { server.listen_after_bind(); });
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  TQuietWindow win;
+  TMainLogic logic(win);
+  win.Logic = &logic;
+  {
+    JSONArray& data = logic.BookSrcData();
+    for (int i = 0; i < ACount; ++i) {
+      JSONObject* o = data.AddChildObject();
+      o->SetString(u"bookSourceName", u"s" + IntToStr(i));
+      o->SetString(u"bookSourceUrl", FromUtf8("http://127.0.0.1:" + std::to_string(port) + "/s" + std::to_string(i)));
+    }
+  }
+  win.Options.RemoveRepeat = false;
+  win.Options.CheckSources = true;
+  win.Options.WorkerCount = IntToStr(AWorkers);
+  const long rssBefore = PeakRssKb();
+  std::atomic<int64_t> elapsedSum{0};
+  std::mutex threadsLock;
+  std::vector<std::thread::id> threads;
+  std::vector<double> firstSeen;
+  auto t0 = Clock::now();
+  logic.OnSourceChecked = [&](int32_t, bool, const TMainLogic::TCheckOutcome& AOutcome) {
+    elapsedSum.fetch_add(AOutcome.ElapsedMs);
+    std::lock_guard<std::mutex> g(threadsLock);
+    if (std::find(threads.begin(), threads.end(), std::this_thread::get_id()) == threads.end()) {
+      threads.push_back(std::this_thread::get_id());
+      firstSeen.push_back(Seconds(t0) - AOutcome.ElapsedMs / 1000.0);
+    }
+  };
+  logic.Button1Click();
+  const double wall = Seconds(t0);
+  std::printf("mean time of one probe %.1f ms; %zu check threads, the last started after %.0f ms\n",
+              double(elapsedSum.load()) / ACount, threads.size(), firstSeen.empty() ? 0.0 : firstSeen.back() * 1000);
+  int dead = 0;
+  for (int i = 0; i < ACount; ++i)
+    dead += TBookSourceItem(logic.BookSrcData().GetJsonObject(i)).bookSourceGroup() == u"失效";
+  const double ideal = ACount * 0.1 / (AWorkers - 1);
+  std::printf("check of %d sources, %d workers, 100 ms answers: %.3f s; ideal %.3f s; ratio %.3f (goal <= 1.05); "
+              "%d dead; peak RSS %ld MB (before the run %ld MB)\n",
+              ACount, AWorkers, wall, ideal, wall / ideal, dead, PeakRssKb() / 1024, rssBefore / 1024);
+  server.stop();
+  serve.join();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string file;
+  int checkCount = 2000, workers = 60;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--file" && i + 1 < argc) file = argv[++i];
+    else if (a == "--check-count" && i + 1 < argc) checkCount = std::atoi(argv[++i]);
+    else if (a == "--workers" && i + 1 < argc) workers = std::atoi(argv[++i]);
+  }
+  InitHttpClient();
+  KivWorkerInit();
+  JsonCaseSensitive = false;
+  if (file.empty()) {
+    const std::string gen = std::string(TANVORK_SHARED_DIR) + "/tools/gen_sources.py";
+    file = std::string(TANVORK_BENCH_DATA) + "/sources-100000-s2.json";
+    if (!Exists(file)) {
+      if (!Exists(gen)) {
+        std::printf("skipped the file figures: %s is absent and no --file was given\n", gen.c_str());
+      } else {
+        std::system(("mkdir -p '" TANVORK_BENCH_DATA "' && python3 '" + gen +
+                     "' --count 100000 --dup-ratio 0.3 --seed 2 -o '" + file + "'").c_str());
+      }
+    }
+  }
+  if (Exists(file)) {
+    DedupeFigures(FromUtf8(file));
+    ListFigures(FromUtf8(file));
+  }
+  CheckFigures(checkCount, workers);
+  KivWorkerFinal();
+  return 0;
+}
