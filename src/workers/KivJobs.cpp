@@ -105,6 +105,8 @@ bool TJobMatch::Matches(PJob AJob) const {
       return AJob->JobProc.Data == Data;
     case ByHandle:
       return AJob == Job;
+    case ByGroup:
+      return (AJob->Flags & JOB_GROUP) && AJob->Group == Group;
     case ByProc:
       return AJob->JobProc == Proc &&
              (Data == nullptr || Data == reinterpret_cast<void*>(intptr_t(-1)) || AJob->Data == Data);
@@ -250,6 +252,12 @@ int TSimpleJobs::Clear(void* AObject, int AMaxTimes) {
   TJobMatch M{TJobMatch::ByObject};
   M.Data = AObject;
   M.MaxTimes = AMaxTimes;
+  return RemoveMatching(M);
+}
+
+int TSimpleJobs::ClearGroup(TJobGroup* AGroup) {
+  TJobMatch M{TJobMatch::ByGroup};
+  M.Group = AGroup;
   return RemoveMatching(M);
 }
 

@@ -235,36 +235,44 @@ TWaitResult TKIVWorker::WaitSignal(int64_t ATimeout, bool AByRepeatJob) {
   return R;
 }
 
+// The active-job copies are published by the executing flag (a release
+// store) and read by scans after they see it; relaxed stores suffice.
 void TKIVWorker::ClearActiveJob() {
-  FActiveJobCode = nullptr;
-  FActiveJobObject = nullptr;
-  FActiveJobData = nullptr;
-  FActiveJobSource = nullptr;
-  FActiveJobFlags = 0;
-  FActiveJobGroup = nullptr;
-  FTerminatingJob = nullptr;
-  FActiveJob = nullptr;
+  constexpr auto R = std::memory_order_relaxed;
+  FActiveJobCode.store(nullptr, R);
+  FActiveJobObject.store(nullptr, R);
+  FActiveJobData.store(nullptr, R);
+  FActiveJobSource.store(nullptr, R);
+  FActiveJobFlags.store(0, R);
+  FActiveJobGroup.store(nullptr, R);
+  FTerminatingJob.store(nullptr, R);
+  FActiveJob.store(nullptr, R);
 }
 
 int TKIVWorker::DoJobStep() {
   SetFlag(WORKER_LOOKUP);
-  FTerminatingJob = nullptr;
+  FTerminatingJob.store(nullptr, std::memory_order_relaxed);
   PJob Job = FOwner->TakeJob();
   if (!Job) {
     ClearFlag(WORKER_LOOKUP);
     return 0;
   }
   SetFlag(WORKER_ISBUSY);
+  // This worker may have been woken for a timed job and is taking other work
+  // instead: make sure someone else waits for the timed queue.
+  if (FOwner->FRepeatJobs->FirstFireTime() != 0 && FOwner->FTimedWaiters.load() == 0 && Job->Queue != FOwner->FRepeatJobs)
+    FOwner->LookupIdleWorker();
   FTimeout = 0;
   FLastActiveTime = Job->PopTime;
   Job->Worker = this;
-  FActiveJob = Job;
-  FActiveJobCode = Job->JobProc.Code;
-  FActiveJobObject = Job->JobProc.Data;
-  FActiveJobData = Job->Data;
-  FActiveJobSource = (Job->Flags & JOB_SIGNAL) ? Job->Source : nullptr;
-  FActiveJobGroup = (Job->Flags & JOB_GROUP) ? Job->Group : nullptr;
-  FActiveJobFlags = Job->Flags;
+  constexpr auto R = std::memory_order_relaxed;
+  FActiveJob.store(Job, R);
+  FActiveJobCode.store(Job->JobProc.Code, R);
+  FActiveJobObject.store(Job->JobProc.Data, R);
+  FActiveJobData.store(Job->Data, R);
+  FActiveJobSource.store((Job->Flags & JOB_SIGNAL) ? Job->Source : nullptr, R);
+  FActiveJobGroup.store((Job->Flags & JOB_GROUP) ? Job->Group : nullptr, R);
+  FActiveJobFlags.store(Job->Flags, R);
   if (Job->RunStartTime == 0) Job->FirstRunTime = Job->PopTime;
   Job->RunStartTime = Job->PopTime;
   // Executing is set before lookup is cleared, so a scan of running jobs never
@@ -292,7 +300,8 @@ int TKIVWorker::DoJobStep() {
   if (Err) FOwner->ReportError(Job, *Err, jesExecute);
   ++FProcessed;
   SetFlag(WORKER_CLEANING);
-  FOwner->JobBookkeeping(Job);
+  int64_t Ended = FLastExecTime.load(std::memory_order_relaxed);  // saves a clock read per job
+  FOwner->JobBookkeeping(Job, Ended ? Ended : GetTimestamp());
   ClearActiveJob();
   ClearFlag(WORKER_EXECUTING);
   return 1;
@@ -325,10 +334,13 @@ void TKIVWorker::Execute() {
       R = WaitSignal(0, false);
     } else {
       int64_t First = O->FRepeatJobs->FirstFireTime();
-      if (First == 0)
+      if (First == 0) {
         R = WaitSignal(O->FFireTimeout.load(), false);
-      else
+      } else {
+        O->FTimedWaiters.fetch_add(1);
         R = WaitSignal(First - GetTimestamp(), true);
+        O->FTimedWaiters.fetch_sub(1);
+      }
     }
     if (R == wrAbandoned) {
       GivenUp = true;
@@ -336,7 +348,7 @@ void TKIVWorker::Execute() {
     }
     if (Terminated() || O->Terminating()) break;
     if (R == wrSignaled) {
-      FPending = false;
+      if (FPending.exchange(false)) O->FPendingCount.fetch_sub(1);
       int Busy = O->FBusyCount.fetch_add(1) + 1;
       int Count = O->FWorkerCount.load();
       if (Busy >= Count && Count < O->FMaxWorkers.load()) {
@@ -640,37 +652,34 @@ PJob TKIVWorkers::TakeJob() {
   return J;
 }
 
+// Wakes one sleeping idle worker, or creates one while fewer than MaxWorkers
+// exist and every live worker is busy. A worker already woken (pending) will
+// take queued jobs itself, and busy workers take the next job without
+// sleeping, so neither needs another wake-up: posting then costs no lock.
 bool TKIVWorkers::LookupIdleWorker() {
   if (FBusyCount.load() >= FMaxWorkers.load() || !Enabled() || FTerminating.load()) return false;
-  bool Found = false, LastPass = false;
-  do {
-    while (FFiringWorkerCount.load() > 0) std::this_thread::yield();
-    int Waiting = 0;
-    {
-      std::lock_guard<std::recursive_mutex> L(FLocker);
-      int Count = FWorkerCount.load();
-      for (int I = 0; I < Count; ++I) {
-        TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
-        if (W->IsIdle() && W->IsRunning() && !W->IsFiring()) {
-          if (!W->FPending.load()) {
-            W->FPending = true;
-            W->FEvent.SetEvent();
-            Found = true;
-            break;
-          }
-          ++Waiting;
-        }
+  {
+    int Count = FWorkerCount.load(), Busy = FBusyCount.load(), Pending = FPendingCount.load();
+    if (Count - Busy - Pending <= 0 && (Pending > 0 || Count >= FMaxWorkers.load())) return false;
+  }
+  while (FFiringWorkerCount.load() > 0) std::this_thread::yield();  // a retirement decision is under way
+  std::lock_guard<std::recursive_mutex> L(FLocker);
+  int Waiting = 0;
+  int Count = FWorkerCount.load();
+  for (int I = 0; I < Count; ++I) {
+    TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
+    if (W->IsIdle() && W->IsRunning() && !W->IsFiring()) {
+      if (!W->FPending.exchange(true)) {
+        FPendingCount.fetch_add(1);
+        W->FEvent.SetEvent();
+        return true;
       }
-      // >= rather than =: after MaxWorkers was lowered there may be more.
-      LastPass = FWorkerCount.load() >= FMaxWorkers.load();
-      if (!Found && !LastPass && Waiting == 0) {
-        Found = NewWorker() != nullptr;
-        if (!Found) LastPass = true;
-      }
+      ++Waiting;
     }
-    if (!Found && Waiting > 0 && !LastPass) std::this_thread::yield();
-  } while (!Found && !LastPass);
-  return Found;
+  }
+  // >= rather than =: after MaxWorkers was lowered there may be more.
+  if (Waiting > 0 || FWorkerCount.load() >= FMaxWorkers.load()) return false;
+  return NewWorker() != nullptr;
 }
 
 TKIVWorker* TKIVWorkers::NewWorker() {
@@ -681,12 +690,16 @@ TKIVWorker* TKIVWorkers::NewWorker() {
   FWorkers[static_cast<size_t>(Count)] = W;
   FWorkerCount = Count + 1;
   W->FPending = true;
+  FPendingCount.fetch_add(1);
   W->FEvent.SetEvent();
   try {
-    std::thread(&TKIVWorker::Execute, W).detach();
+    std::thread T(&TKIVWorker::Execute, W);
+    W->FHandle = static_cast<uintptr_t>(T.native_handle());  // known from creation on, as a thread handle is
+    T.detach();
   } catch (const std::system_error&) {
     FWorkers[static_cast<size_t>(Count)] = nullptr;
     FWorkerCount = Count;
+    FPendingCount.fetch_sub(1);
     delete W;
     return nullptr;
   }
@@ -713,20 +726,23 @@ void TKIVWorkers::WorkerExited(TKIVWorker* AWorker) {
       FWorkers[static_cast<size_t>(Count) - 1] = nullptr;
       FWorkerCount = Count - 1;
       if (AWorker->IsFiring()) FFiringWorkerCount.fetch_sub(1);
+      if (AWorker->FPending.exchange(false)) FPendingCount.fetch_sub(1);
       break;
     }
   }
   if (FWorkerCount.load() == 0 && FTerminateEvent) FTerminateEvent->SetEvent();
 }
 
-void TKIVWorkers::JobBookkeeping(PJob AJob) {
+void TKIVWorkers::JobBookkeeping(PJob AJob, int64_t ANow) {
   AJob->Worker = nullptr;
-  int64_t Used = GetTimestamp() - AJob->RunStartTime;
+  int64_t Used = ANow - AJob->RunStartTime;
   if (!(AJob->Flags & JOB_RUN_ONCE)) {
     FRepeatJobs->AfterRepeatRun(AJob, Used);
     if (!AJob->DataRefs) AJob->Data = nullptr;  // the datum stays with the master
   } else if (AJob->Flags & JOB_SIGNAL) {
     AfterSignalRun(AJob, Used);
+  } else if ((AJob->Flags & JOB_GROUP) && AJob->Group) {
+    AJob->Group->DoJobDone(AJob);
   }
   FreeJob(AJob);
 }

@@ -352,6 +352,23 @@ TEST(KivWorkerPool, TimedJobsRunOnScheduleAndStopWhenCleared) {
   SleepMs(0);
 }
 
+TEST(KivWorkerPool, ATimedJobIsNotHeldUpByImmediateWorkTakenByItsWorker) {
+  auto P = NewPool();
+  ASSERT_TRUE(WaitUntil([&] { return P->IdleWorkerCount() == 2; }));
+  // The worker woken for the timed job may well take the immediate job that
+  // follows; another one must then wait for the timed queue.
+  std::atomic<bool> TimedRan{false}, BlockerEndedFirst{false};
+  P->Post([&](PJob) { TimedRan = true; }, nullptr, false, 300, 0);
+  SleepMs(50);  // its worker is now asleep until the job is due
+  P->Post([&](PJob) {
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (!TimedRan.load() && std::chrono::steady_clock::now() < Deadline) SleepMs(5);
+    BlockerEndedFirst = !TimedRan.load();
+  });
+  ASSERT_TRUE(WaitUntil([&] { return TimedRan.load(); }, 15000));
+  EXPECT_FALSE(BlockerEndedFirst.load());
+}
+
 TEST(KivWorkerPool, RepeatingJobEndsItselfThroughItsTerminatedFlag) {
   auto P = NewPool();
   std::atomic<int> Runs{0};
@@ -469,6 +486,11 @@ TEST(KivWorkerPool, StateSnapshotAndProcedureInfo) {
   std::atomic<bool> Release{false}, Started{false};
   TInfoTarget Target;
   TJobMethod M = MakeJobProc<&TInfoTarget::Run>(&Target);
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const TWorkerStateItem& S : P->GetWorkerState())
+      if (!(S.Flags & WORKER_RUNNING)) return false;
+    return true;
+  })) << "every thread has started";
   P->Post([&](PJob) {
     Started = true;
     while (!Release.load()) SleepMs(5);
