@@ -250,7 +250,8 @@ void TKIVWorker::ClearActiveJob() {
 }
 
 int TKIVWorker::DoJobStep() {
-  SetFlag(WORKER_LOOKUP);
+  // Cleaning belongs to the previous job: a scan must see this one as running.
+  FFlags.store((FFlags.load(std::memory_order_relaxed) | WORKER_LOOKUP) & ~WORKER_CLEANING);
   FTerminatingJob.store(nullptr, std::memory_order_relaxed);
   PJob Job = FOwner->TakeJob();
   if (!Job) {

@@ -248,6 +248,42 @@ TEST(KivSignals, ClearByObjectOrProcedureMarksAndWaitsForRunningJobs) {
   }
 }
 
+TEST(KivSignals, AJobRunRightAfterAnotherOnTheSameWorkerCanStillBeMarked) {
+  auto P = NewPool(1);
+  struct TTarget {
+    std::atomic<bool> Started{false}, SawTerminated{false};
+    void Quick(PJob) {}
+    void Long(PJob J) {
+      Started = true;
+      auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+      while (!J->IsTerminated() && std::chrono::steady_clock::now() < Deadline) SleepMs(2);
+      SawTerminated = J->IsTerminated();
+    }
+  } T;
+  ASSERT_TRUE(WaitUntil([&] { return P->IdleWorkerCount() == 1; }));
+  P->DisableWorkers();
+  P->Post(MakeJobProc<&TTarget::Quick>(&T));
+  P->Post(MakeJobProc<&TTarget::Long>(&T));
+  P->EnableWorkers();  // one worker takes both, one after the other
+  ASSERT_TRUE(WaitUntil([&] { return T.Started.load(); }));
+  auto T0 = std::chrono::steady_clock::now();
+  P->Clear(static_cast<void*>(&T), -1, true);
+  EXPECT_TRUE(T.SawTerminated.load());
+  EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::seconds(4));
+}
+
+TEST(KivSignals, AJobThatClearsWithWaitingDoesNotWaitForItself) {
+  auto P = NewPool();
+  std::atomic<bool> Returned{false}, SawTerminated{false};
+  P->Post([&](PJob J) {
+    P->Clear(true);
+    SawTerminated = J->IsTerminated();
+    Returned = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return Returned.load(); }));
+  EXPECT_FALSE(SawTerminated.load()) << "its own job is not marked either";
+}
+
 TEST(KivSignals, ClearEverythingOnTheMainThreadDoesNotWaitForAMainThreadJob) {
   auto P = NewPool();
   int Id = P->RegisterSignal(u"kept");
