@@ -1,0 +1,156 @@
+#include "cli/uCliOutput.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& AWhat, const std::string& AName, int AErr) {
+  throw Exception(FromUtf8("cannot " + AWhat + " '" + AName + "': " + std::strerror(AErr)));
+}
+
+bool WriteAll(int AFd, const char* AData, size_t ALen) {
+  while (ALen) {
+    const ssize_t n = ::write(AFd, AData, ALen);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    AData += n;
+    ALen -= size_t(n);
+  }
+  return true;
+}
+
+std::string DirOf(const std::string& APath) {
+  const size_t s = APath.rfind('/');
+  if (s == std::string::npos) return ".";
+  return s == 0 ? "/" : APath.substr(0, s);
+}
+
+std::string LeafOf(const std::string& APath) {
+  const size_t s = APath.rfind('/');
+  return s == std::string::npos ? APath : APath.substr(s + 1);
+}
+
+std::string TempFolder() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir && *dir ? dir : "/tmp";
+}
+
+// A fresh file from a mkstemps pattern ending in ASuffix; returns its path.
+std::string MakeTemp(const std::string& APrefix, const std::string& ASuffix, const std::string& AShownName) {
+  std::string path = APrefix + "XXXXXX" + ASuffix;
+  const int fd = ::mkstemps(path.data(), int(ASuffix.size()));
+  if (fd < 0) Fail("write", AShownName, errno);
+  ::close(fd);
+  return path;
+}
+
+}  // namespace
+
+TPendingOutput::TPendingOutput(const std::string& ATarget, const std::string& ASuffix) : FTarget(ATarget) {
+  if (ATarget == "-") {
+    FStdout = true;
+    FTemp = MakeTemp(TempFolder() + "/tanvork-cli-", ASuffix, "standard output");
+    return;
+  }
+  struct stat st;
+  if (::stat(ATarget.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw Exception(FromUtf8("cannot write '" + ATarget + "': it is a folder"));
+    if (!S_ISREG(st.st_mode)) throw Exception(FromUtf8("cannot write '" + ATarget + "': not a regular file"));
+    FMode = st.st_mode & 07777;
+    // Writing through a symbolic link keeps the link.
+    char resolved[PATH_MAX];
+    if (::realpath(ATarget.c_str(), resolved)) FTarget = resolved;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    FMode = 0666 & ~mask;
+  }
+  // Same folder as the target, so the final rename cannot cross file systems.
+  FTemp = MakeTemp(DirOf(FTarget) + "/." + LeafOf(FTarget) + ".tmp-", ASuffix, ATarget);
+}
+
+TPendingOutput::~TPendingOutput() {
+  if (!FCommitted && !FTemp.empty()) ::unlink(FTemp.c_str());
+}
+
+void TPendingOutput::WriteBytes(const Bytes& AData) {
+  const std::string shown = FStdout ? "standard output" : FTarget;
+  const int fd = ::open(FTemp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) Fail("write", shown, errno);
+  if (!WriteAll(fd, AData.data(), AData.size()) || ::fsync(fd) != 0) {
+    const int err = errno;
+    ::close(fd);
+    Fail("write", shown, err);
+  }
+  if (::close(fd) != 0) Fail("write", shown, errno);
+}
+
+void TPendingOutput::Commit() {
+  if (FStdout) {
+    const int fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail("read", FTemp, errno);
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail("read", FTemp, err);
+      }
+      if (n == 0) break;
+      if (!WriteAll(STDOUT_FILENO, buf, size_t(n))) {
+        const int err = errno;
+        ::close(fd);
+        Fail("write", "standard output", err);
+      }
+    }
+    ::close(fd);
+    ::unlink(FTemp.c_str());
+    FCommitted = true;
+    return;
+  }
+  if (::chmod(FTemp.c_str(), FMode) != 0) Fail("write", FTarget, errno);
+  if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) Fail("write", FTarget, errno);
+  FCommitted = true;
+  const int dfd = ::open(DirOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+std::string SaveStandardInput() {
+  const std::string path = MakeTemp(TempFolder() + "/tanvork-cli-stdin-", ".json", "a temporary file");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    ::unlink(path.c_str());
+    Fail("write", path, err);
+  }
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n > 0 && !WriteAll(fd, buf, size_t(n)))) {
+      const int err = errno;
+      ::close(fd);
+      ::unlink(path.c_str());
+      Fail(n < 0 ? "read" : "write", n < 0 ? "standard input" : path, err);
+    }
+    if (n == 0) break;
+  }
+  ::close(fd);
+  return path;
+}

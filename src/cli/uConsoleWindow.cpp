@@ -1,0 +1,123 @@
+#include "cli/uConsoleWindow.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "workers/KivWorker.h"
+
+namespace {
+
+// Columns a code unit takes on a terminal: CJK and full-width forms take two.
+int ColumnsOf(char16_t C) {
+  if (C >= 0xDC00 && C <= 0xDFFF) return 0;  // second half of a pair, counted with the first
+  if (C >= 0xD800 && C <= 0xDBFF) return 2;
+  if ((C >= 0x1100 && C <= 0x115F) || (C >= 0x2E80 && C <= 0xA4CF) || (C >= 0xAC00 && C <= 0xD7A3) ||
+      (C >= 0xF900 && C <= 0xFAFF) || (C >= 0xFE30 && C <= 0xFE4F) || (C >= 0xFF00 && C <= 0xFF60) ||
+      (C >= 0xFFE0 && C <= 0xFFE6))
+    return 2;
+  return C < 0x20 ? 0 : 1;
+}
+
+// The text cut to at most AColumns terminal columns.
+String FitColumns(const String& AText, int AColumns) {
+  int used = 0;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    const int w = ColumnsOf(AText[i]);
+    if (used + w > AColumns) return AText.substr(0, i);
+    used += w;
+  }
+  return AText;
+}
+
+}  // namespace
+
+TConsoleWindow::TConsoleWindow(bool AQuiet, bool ATerminal, std::FILE* AErr)
+    : FQuiet(AQuiet), FTerminal(ATerminal), FErr(AErr) {}
+
+void TConsoleWindow::Say(const std::string& AUtf8Line) {
+  if (FQuiet) return;
+  EraseProgressLine();
+  std::fprintf(FErr, "%s\n", AUtf8Line.c_str());
+  std::fflush(FErr);
+}
+
+void TConsoleWindow::SelectSingleRow(int ARow) {
+  FSelected = {ARow};
+  FCurrentRow = ARow;
+}
+
+void TConsoleWindow::ShowError(const String& AMessage) {
+  EraseProgressLine();
+  std::fprintf(FErr, "tanvork-cli: %s\n", ToUtf8(AMessage).c_str());
+  std::fflush(FErr);
+}
+
+void TConsoleWindow::AppendLog(const String& ALine) {
+  // On a terminal the progress line shows the same messages.
+  if (FQuiet || FTerminal) return;
+  std::fprintf(FErr, "%s\n", ToUtf8(ALine).c_str());
+  std::fflush(FErr);
+}
+
+void TConsoleWindow::SetProgress(int AMin, int AMax, int APosition) {
+  FProgressMin = AMin;
+  FProgressMax = AMax;
+  FProgressPos = APosition;
+}
+
+void TConsoleWindow::SetStatusText(int APanel, const String& AText) {
+  // Panel 1 is the run's status: message, counts, percent and elapsed time.
+  if (APanel == 1 && FWaiting && FTerminal && !FQuiet) DrawProgressLine(AText);
+}
+
+int TConsoleWindow::TerminalWidth() const {
+  winsize ws{};
+  if (::ioctl(::fileno(FErr), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+void TConsoleWindow::DrawProgressLine(const String& AStatus) {
+  // Ten redraws a second are plenty; the timer ticks more often.
+  const int64_t now = GetTimestamp();
+  if (FLineShown && FLastDraw >= 0 && now - FLastDraw < 100) return;
+  FLastDraw = now;
+  String line;
+  if (FProgressVisible && FProgressMax > FProgressMin) {
+    constexpr int kBar = 20;
+    const int pos = std::clamp(FProgressPos - FProgressMin, 0, FProgressMax - FProgressMin);
+    const int filled = int(int64_t(pos) * kBar / (FProgressMax - FProgressMin));
+    line = u"[" + String(size_t(filled), u'#') + String(size_t(kBar - filled), u'.') + u"] ";
+  }
+  line += AStatus;
+  // One column short of the width, so the cursor never wraps.
+  line = FitColumns(line, TerminalWidth() - 1);
+  std::fprintf(FErr, "\r\x1b[K%s", ToUtf8(line).c_str());
+  std::fflush(FErr);
+  FLineShown = true;
+}
+
+void TConsoleWindow::EraseProgressLine() {
+  if (!FLineShown) return;
+  std::fprintf(FErr, "\r\x1b[K");
+  std::fflush(FErr);
+  FLineShown = false;
+}
+
+void TConsoleWindow::ShowWaitDialog() {
+  FWaiting = true;
+  FCloseRequested = false;
+  TEvent never(true);
+  while (!(FCloseRequested && FLogic->RunState() == rsIdle)) {
+    MsgWaitForEvent(never, 50);
+    if (FTimerOn) FLogic->DispLog();
+    // The first interrupt asks the run to stop, as the dialog's cancel button does.
+    if (FInterrupt && FInterrupt->load() && !FStopSent && FLogic->RunState() == rsRunning) {
+      FStopSent = true;
+      FLogic->Button1Click();
+    }
+  }
+  FWaiting = false;
+  EraseProgressLine();
+}

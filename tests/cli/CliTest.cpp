@@ -1,0 +1,475 @@
+// The program as users run it: a child process on fixture files and local servers.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "CliProcess.h"
+#include "HttpTestServers.h"
+#include "json/KivJson.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = std::string(TANVORK_TEST_DATA) + "/cli/";
+
+std::string ReadFile(const fs::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    static int seq = 0;
+    FPath = fs::temp_directory_path() / ("tanvork-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++seq));
+    fs::create_directories(FPath);
+  }
+  ~TempDir() { fs::remove_all(FPath); }
+  std::string operator/(const std::string& ALeaf) const { return (FPath / ALeaf).string(); }
+  void Write(const std::string& ALeaf, const std::string& ABytes) const {
+    std::ofstream(FPath / ALeaf, std::ios::binary) << ABytes;
+  }
+  std::vector<std::string> Leaves() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(FPath)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+ private:
+  fs::path FPath;
+};
+
+// The sources of an exported (or report) file, parsed back.
+std::unique_ptr<JSONArray> LoadArray(const std::string& AFile) {
+  auto list = std::make_unique<JSONArray>();
+  list->LoadFromFile(FromUtf8(AFile));
+  return list;
+}
+
+std::vector<std::string> Names(const std::string& AFile) {
+  std::vector<std::string> out;
+  auto list = LoadArray(AFile);
+  for (int i = 0; i < list->Count(); ++i) out.push_back(ToUtf8(list->GetJsonObject(i)->GetString(u"bookSourceName")));
+  return out;
+}
+
+std::string Src(const std::string& AName, const std::string& AUrl, const std::string& AGroup = "") {
+  std::string s = "{\"bookSourceName\":\"" + AName + "\",\"bookSourceUrl\":\"" + AUrl + "\"";
+  if (!AGroup.empty()) s += ",\"bookSourceGroup\":\"" + AGroup + "\"";
+  return s + "}";
+}
+
+bool Has(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
+
+const char kMergedExport[] =
+    "[\r\n"
+    "    {\r\n"
+    "        \"bookSourceName\": \"一号书源\",\r\n"
+    "        \"bookSourceUrl\": \"http://one.example/\",\r\n"
+    "        \"bookSourceGroup\": \"A\"\r\n"
+    "    },\r\n"
+    "    {\r\n"
+    "        \"bookSourceName\": \"Two\",\r\n"
+    "        \"bookSourceUrl\": \"http://two.example/\",\r\n"
+    "        \"custom\": 7\r\n"
+    "    },\r\n"
+    "    {\r\n"
+    "        \"bookSourceName\": \"三号\",\r\n"
+    "        \"bookSourceUrl\": \"http://three.example/\",\r\n"
+    "        \"bookSourceGroup\": \"乙\"\r\n"
+    "    }\r\n"
+    "]";
+
+// ---------------------------------------------------------------- usage
+
+TEST(CliUsage, ErrorsExitWithTwoAndTheUsageText) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {kData + "first.json", "--report", dir / "r.json", "-o", dir / "out.json"},
+      {kData + "first.json", "--dedupe", "--dedupe-strict", "-o", dir / "out.json"},
+      {kData + "first.json", "--workers", "many", "-o", dir / "out.json"},
+      {kData + "first.json", "--bogus", "-o", dir / "out.json"},
+  };
+  for (const auto& args : cases) {
+    const TCliResult r = RunCli(args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "tanvork-cli: ")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "Usage: tanvork-cli [OPTIONS] FILE...")) << r.Err;
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_TRUE(dir.Leaves().empty());
+}
+
+TEST(CliUsage, HelpAndVersion) {
+  TCliResult r = RunCli({"--help"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out.rfind("Usage: tanvork-cli", 0), 0u) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "--fail-on-dead"));
+  r = RunCli({"--version"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(std::regex_match(r.Out, std::regex("tanvork-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.Out;
+}
+
+// ---------------------------------------------------------------- loading and export
+
+TEST(CliExport, TwoFilesMergedInOrderToANameWithoutExtension) {
+  TempDir dir;
+  const TCliResult r = RunCli({kData + "first.json", kData + "second-gbk.json", "-o", dir / "merged"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"merged.json"});
+  EXPECT_EQ(ReadFile(dir / "merged.json"), kMergedExport);
+  EXPECT_TRUE(Has(r.Err, "sources loaded: 3, duplicates removed: 0")) << r.Err;
+
+  const TCliResult reversed = RunCli({kData + "second-gbk.json", kData + "first.json", "-o", dir / "rev.txt"});
+  ASSERT_EQ(reversed.Status, 0) << reversed.Err;
+  EXPECT_EQ(Names(dir / "rev.txt"), (std::vector<std::string>{"三号", "一号书源", "Two"}));
+}
+
+TEST(CliExport, StandardInputToStandardOutput) {
+  const TCliResult r = RunCli({kData + "first.json", "-", "-o", "-", "-q"}, ReadFile(kData + "second-gbk.json"));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, kMergedExport);
+  EXPECT_EQ(r.Err, "");
+}
+
+TEST(CliExport, WithoutOutputNothingIsWritten) {
+  TempDir dir;
+  const TCliResult r = RunCli({kData + "first.json"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+}
+
+TEST(CliErrors, MalformedSecondFileWritesNothing) {
+  TempDir dir;
+  dir.Write("out.json", "old");
+  const TCliResult r =
+      RunCli({kData + "first.json", kData + "broken.json", "--check", "--report", dir / "r.csv", "-o", dir / "out.json"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Has(r.Err, "tanvork-cli: " + kData + "broken.json: 第3行第48列: ")) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"out.json"});
+  EXPECT_EQ(ReadFile(dir / "out.json"), "old");
+}
+
+TEST(CliErrors, RuntimeErrorsNameTheCauseAndLeaveNoFile) {
+  TempDir dir;
+  dir.Write("bad.json", "{\"bookSourceName\":\"x\"");
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Input, Message;
+  };
+  const TCase cases[] = {
+      {{dir / "missing.json", "-o", dir / "out.json"}, "", dir / "missing.json: "},
+      {{"-", "-o", dir / "out.json"}, "[{\"bookSourceUrl\": \"http://a/\"} {", "standard input: 第1行"},
+      // The report is ready first; the export's folder does not exist.
+      {{kData + "first.json", "--check", "--timeout", "300", "--report", dir / "r.json", "-o", dir / "no/out.json"},
+       "", dir / "no/out.json"},
+  };
+  for (const TCase& c : cases) {
+    const TCliResult r = RunCli(c.Args, c.Input);
+    EXPECT_EQ(r.Status, 1) << c.Message;
+    EXPECT_TRUE(Has(r.Err, c.Message)) << r.Err;
+    EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"bad.json"}) << c.Message;
+  }
+}
+
+// ---------------------------------------------------------------- groups, dedupe, sort, filter
+
+TEST(CliCollection, DedupeModesOnNearDuplicates) {
+  struct TCase {
+    const char* Flag;
+    std::vector<std::string> Names;
+    const char* Summary;
+  };
+  const TCase cases[] = {
+      // Names, groups, author and weight are not compared; case of ASCII letters neither.
+      {"--dedupe", {"Base", "Blank", "Rules"}, "duplicates removed: 3"},
+      {"--dedupe-strict", {"Base", "Renamed", "Blank", "Rules"}, "duplicates removed: 2"},
+      {"--sort=name", {"Base", "Base", "Base", "Blank", "Renamed", "Rules"}, "duplicates removed: 0"},
+  };
+  for (const TCase& c : cases) {
+    TempDir dir;
+    const TCliResult r = RunCli({kData + "near-duplicates.json", c.Flag, "-o", dir / "out.json"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(Names(dir / "out.json"), c.Names) << c.Flag;
+    EXPECT_TRUE(Has(r.Err, c.Summary)) << r.Err;
+  }
+}
+
+TEST(CliCollection, RenameSortAndFilter) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::vector<std::string> Names, Groups;
+  };
+  const TCase cases[] = {
+      // Renames apply in order, whole names only; an empty NEW removes the group.
+      {{"--rename-group", "old=mid", "--rename-group", " mid = final ", "--rename-group", "gone=", "--rename-group",
+        "VIP=x"},
+       {"beta", "vip精选", "Alpha", "alpha"},
+       {"VIP书源; final", "free", "final; keep", ""}},
+      {{"--sort", "name"}, {"Alpha", "alpha", "beta", "vip精选"}, {"old, keep", "gone", "VIP书源; old", "free"}},
+      {{"--sort", "group"}, {"beta", "vip精选", "alpha", "Alpha"}, {"VIP书源; old", "free", "gone", "old, keep"}},
+      // The list's filter: group or name, ASCII letters without case.
+      {{"--filter", "vip"}, {"beta", "vip精选"}, {"VIP书源; old", "free"}},
+      {{"--filter", "OLD", "--sort", "name"}, {"Alpha", "beta"}, {"old, keep", "VIP书源; old"}},
+      {{"--filter", "nothing"}, {}, {}},
+  };
+  for (const TCase& c : cases) {
+    TempDir dir;
+    std::vector<std::string> args{kData + "groups.json", "-o", dir / "out.json"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const TCliResult r = RunCli(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    auto list = LoadArray(dir / "out.json");
+    std::vector<std::string> names, groups;
+    for (int i = 0; i < list->Count(); ++i) {
+      names.push_back(ToUtf8(list->GetJsonObject(i)->GetString(u"bookSourceName")));
+      groups.push_back(ToUtf8(list->GetJsonObject(i)->GetString(u"bookSourceGroup")));
+    }
+    EXPECT_EQ(names, c.Names) << c.Args[0] << " " << c.Args[1];
+    EXPECT_EQ(groups, c.Groups) << c.Args[0] << " " << c.Args[1];
+  }
+}
+
+// ---------------------------------------------------------------- the check
+
+class CliCheckTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ClearProxyEnvironment();
+    server = new TLocalHttpServer();
+    auto& s = server->Server();
+    s.Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
+    s.Get("/nf", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+    s.Get("/err", [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
+    s.Get("/redir", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok", 302); });
+    server->Start();
+    silent = new TRawServer([](int fd, const std::string&) {
+      char b[256];
+      while (::recv(fd, b, sizeof b, 0) > 0) {
+      }
+    });
+    // A port that was just free: connections are refused.
+    TRawServer probe([](int, const std::string&) {});
+    refusedPort = probe.Port();
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    delete silent;
+  }
+
+  struct TExpect {
+    std::string Name, Url, Group, Verdict;
+    int Status;
+    std::string FailPrefix;
+  };
+  // Every kind of site once; the revived source carries an old mark.
+  static std::vector<TExpect> Sites() {
+    const std::string refused = "http://127.0.0.1:" + std::to_string(refusedPort) + "/";
+    return {
+        {"alive", server->Url("/ok"), "", "alive", 200, ""},
+        {"notfound", server->Url("/nf"), "", "alive", 404, ""},
+        {"broken", server->Url("/err"), "失效", "dead", 500,
+         "书源URL测试失败(StatusCode: 500, " + server->Url("/err") + ")."},
+        {"moved", server->Url("/redir"), "", "alive", 200, ""},
+        {"refused", refused, "失效", "dead", 0, "书源URL测试出错("},
+        {"silent", silent->Url("/"), "A; 失效", "dead", 0, "书源URL测试出错("},
+        {"revived", server->Url("/ok"), "B", "alive", 200, ""},
+    };
+  }
+  static std::string SitesFile(const TempDir& ADir) {
+    std::string list = "[";
+    for (const TExpect& e : Sites()) {
+      const std::string group = e.Name == "silent" ? "A" : e.Name == "revived" ? "B; 失效" : "";
+      list += (list.size() > 1 ? "," : "") + Src(e.Name, e.Url, group);
+    }
+    ADir.Write("sites.json", list + "]");
+    return ADir / "sites.json";
+  }
+
+  static TLocalHttpServer* server;
+  static TRawServer* silent;
+  static int refusedPort;
+};
+TLocalHttpServer* CliCheckTest::server = nullptr;
+TRawServer* CliCheckTest::silent = nullptr;
+int CliCheckTest::refusedPort = 0;
+
+TEST_F(CliCheckTest, MarksExportAndJsonReport) {
+  TempDir dir;
+  const TCliResult r = RunCli({SitesFile(dir), "--check", "--timeout", "500", "--report", dir / "report",
+                               "--fail-on-dead", "-o", dir / "out.json"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "checked: 7, alive: 4, dead: 3")) << r.Err;
+  const std::vector<TExpect> sites = Sites();
+  auto out = LoadArray(dir / "out.json");
+  ASSERT_EQ(out->Count(), int(sites.size()));
+  auto report = LoadArray(dir / "report");
+  ASSERT_EQ(report->Count(), int(sites.size()));
+  for (size_t i = 0; i < sites.size(); ++i) {
+    const TExpect& e = sites[i];
+    EXPECT_EQ(ToUtf8(out->GetJsonObject(int(i))->GetString(u"bookSourceGroup")), e.Group) << e.Name;
+    JSONObject* rec = report->GetJsonObject(int(i));
+    EXPECT_EQ(rec->GetString(u"position"), FromUtf8(std::to_string(i + 1)));
+    EXPECT_EQ(ToUtf8(rec->GetString(u"bookSourceName")), e.Name);
+    EXPECT_EQ(ToUtf8(rec->GetString(u"bookSourceUrl")), e.Url);
+    EXPECT_EQ(ToUtf8(rec->GetString(u"verdict")), e.Verdict) << e.Name;
+    EXPECT_EQ(rec->GetString(u"status"), FromUtf8(std::to_string(e.Status))) << e.Name;
+    const std::string fail = ToUtf8(rec->GetString(u"failText"));
+    if (e.FailPrefix.empty())
+      EXPECT_EQ(fail, "") << e.Name;
+    else
+      EXPECT_EQ(fail.rfind(e.FailPrefix, 0), 0u) << e.Name << ": " << fail;
+    const int elapsed = std::stoi(ToUtf8(rec->GetString(u"elapsedMs")));
+    EXPECT_GE(elapsed, 0);
+    if (e.Name == "silent") {
+      EXPECT_GE(elapsed, 400);  // it waited for the time-out
+    }
+  }
+}
+
+TEST_F(CliCheckTest, CsvReportAndDropDead) {
+  TempDir dir;
+  const TCliResult r = RunCli({SitesFile(dir), "--check", "--timeout", "500", "--report", dir / "r.CSV",
+                               "--drop-dead", "-o", dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"alive", "notfound", "moved", "revived"}));
+
+  const std::string csv = ReadFile(dir / "r.CSV");
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < csv.size();) {
+    const size_t end = csv.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
+    lines.push_back(csv.substr(at, end - at));
+    at = end + 2;
+  }
+  const std::vector<TExpect> sites = Sites();
+  ASSERT_EQ(lines.size(), sites.size() + 1);
+  EXPECT_EQ(lines[0], "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs");
+  for (size_t i = 0; i < sites.size(); ++i) {
+    const TExpect& e = sites[i];
+    const std::string head = std::to_string(i + 1) + "," + e.Name + "," + e.Url + "," + e.Verdict + "," +
+                             std::to_string(e.Status) + ",";
+    EXPECT_EQ(lines[i + 1].rfind(head, 0), 0u) << lines[i + 1];
+    // The failure text holds a comma: it is quoted.
+    if (e.Name == "broken") {
+      EXPECT_EQ(lines[i + 1].rfind(head + "\"" + e.FailPrefix + "\",", 0), 0u) << lines[i + 1];
+    }
+    if (e.Verdict == "alive") {
+      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+"))) << lines[i + 1];
+    }
+  }
+}
+
+TEST_F(CliCheckTest, RetriesTurnAFlakySiteAlive) {
+  struct TCase {
+    const char* Retries;
+    int Requests;
+    std::string Group;
+  };
+  const TCase cases[] = {{"0", 1, "失效"}, {"1", 2, "失效"}, {"2", 3, ""}, {"5", 3, ""}};
+  for (const TCase& c : cases) {
+    std::atomic<int> seen{0};
+    // The first two connections are closed without an answer.
+    TRawServer flaky([&](int fd, const std::string& head) {
+      if (head.empty() || seen.fetch_add(1) < 2) return;
+      TRawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempDir dir;
+    dir.Write("s.json", "[" + Src("flaky", flaky.Url("/")) + "]");
+    const TCliResult r =
+        RunCli({dir / "s.json", "--check", "--timeout", "2000", "--retries", c.Retries, "-o", dir / "out.json"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(seen.load(), c.Requests) << "retries " << c.Retries;
+    auto out = LoadArray(dir / "out.json");
+    EXPECT_EQ(ToUtf8(out->GetJsonObject(0)->GetString(u"bookSourceGroup")), c.Group) << "retries " << c.Retries;
+  }
+}
+
+TEST_F(CliCheckTest, PerHostLimitsConcurrentProbes) {
+  struct TCase {
+    std::vector<std::string> Limit;
+    int AtMost, AtLeast;
+  };
+  // Without a limit several probes overlap: the count is able to see it.
+  const TCase cases[] = {{{"--per-host", "1"}, 1, 1}, {{"--per-host", "2"}, 2, 1}, {{}, 100, 2}};
+  for (const TCase& c : cases) {
+    std::atomic<int> active{0}, peak{0}, served{0};
+    TRawServer busy([&](int fd, const std::string& head) {
+      if (head.empty()) return;
+      const int now = active.fetch_add(1) + 1;
+      for (int p = peak.load(); now > p && !peak.compare_exchange_weak(p, now);) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      active.fetch_sub(1);
+      served.fetch_add(1);
+      TRawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempDir dir;
+    std::string list = "[";
+    for (int i = 0; i < 6; ++i) list += (i ? "," : "") + Src("m" + std::to_string(i), busy.Url("/" + std::to_string(i)));
+    dir.Write("s.json", list + "]");
+    std::vector<std::string> args{dir / "s.json", "--check", "--workers", "7", "--timeout", "5000", "--fail-on-dead"};
+    args.insert(args.end(), c.Limit.begin(), c.Limit.end());
+    const TCliResult r = RunCli(args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(served.load(), 6);
+    EXPECT_LE(peak.load(), c.AtMost);
+    EXPECT_GE(peak.load(), c.AtLeast);
+  }
+}
+
+// ---------------------------------------------------------------- progress
+
+TEST_F(CliCheckTest, LogLinesWhenNotATerminalNothingWhenQuiet) {
+  TempDir dir;
+  dir.Write("s.json", "[" + Src("a", server->Url("/ok")) + "," + Src("a2", server->Url("/ok")) + "]");
+  TCliResult r = RunCli({dir / "s.json", "--dedupe", "--check"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::regex line("\\[[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}\\] (.*)");
+  std::vector<std::string> messages;
+  std::string summary;
+  std::istringstream in(r.Err);
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (std::regex_match(l, m, line))
+      messages.push_back(m[1]);
+    else
+      summary = l;
+  }
+  EXPECT_EQ(messages, (std::vector<std::string>{"正在初始化任务...", "正在去重复...", "正在校验书源...", "任务结束"}));
+  EXPECT_TRUE(std::regex_match(summary, std::regex("sources loaded: 2, duplicates removed: 1, checked: 1, alive: 1, "
+                                                   "dead: 0, elapsed: [0-9]+ ms")))
+      << summary;
+
+  r = RunCli({dir / "s.json", "--dedupe", "--check", "-q"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Err, "");
+}
+
+TEST_F(CliCheckTest, ProgressBarOnATerminal) {
+  TempDir dir;
+  std::string list = "[";
+  for (int i = 0; i < 4; ++i) list += (i ? "," : "") + Src("s" + std::to_string(i), silent->Url("/" + std::to_string(i)));
+  dir.Write("s.json", list + "]");
+  // Two workers: one check job, so the four time-outs follow each other.
+  const TCliResult r = RunCliOnTerminal({dir / "s.json", "--check", "--workers", "2", "--timeout", "300"});
+  EXPECT_EQ(r.Status, 0) << r.Out;
+  EXPECT_TRUE(std::regex_search(r.Out, std::regex("\r\x1b\\[K\\[[#.]{20}\\] 正在初始化任务\\.\\.\\. \\([0-9]/4, [0-9]+%\\) "
+                                                  "\\(用时: [0-9]+ms\\)")))
+      << r.Out;
+  EXPECT_FALSE(Has(r.Out, "] 任务结束")) << "no log lines on a terminal";
+  EXPECT_TRUE(Has(r.Out, "checked: 4, alive: 0, dead: 4"));
+}
+
+}  // namespace
