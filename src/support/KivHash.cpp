@@ -95,26 +95,10 @@ bool TKeyedHash<Item, Key>::ModifySlot(const Key& K, SlotValue s) {
 }
 
 template <typename Item, typename Key>
-bool TKeyedHash<Item, Key>::TryGetValue(const Key& K, intptr_t& Out) {
+bool TKeyedHash<Item, Key>::ReadSlot(const Key& K, void* Out, size_t Width) {
   std::lock_guard<std::recursive_mutex> lock(FLocker);
   Item* item = *Find(K);
-  if (item) Out = item->V.AsNumber;
-  return item != nullptr;
-}
-
-template <typename Item, typename Key>
-bool TKeyedHash<Item, Key>::TryGetValue(const Key& K, double& Out) {
-  std::lock_guard<std::recursive_mutex> lock(FLocker);
-  Item* item = *Find(K);
-  if (item) Out = item->V.AsDouble;
-  return item != nullptr;
-}
-
-template <typename Item, typename Key>
-bool TKeyedHash<Item, Key>::TryGetValue(const Key& K, void*& Out) {
-  std::lock_guard<std::recursive_mutex> lock(FLocker);
-  Item* item = *Find(K);
-  if (item) Out = item->V.AsPointer;
+  if (item) std::memcpy(Out, &item->V, Width);
   return item != nullptr;
 }
 

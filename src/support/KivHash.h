@@ -68,9 +68,10 @@ class TKeyedHash {
   bool Modify(const Key& K, double Value) { return ModifySlot(K, Slot(Value)); }
   bool Modify(const Key& K, void* Value) { return ModifySlot(K, Slot(Value)); }
 
-  bool TryGetValue(const Key& K, intptr_t& Out);
-  bool TryGetValue(const Key& K, double& Out);
-  bool TryGetValue(const Key& K, void*& Out);
+  // Out is written only when the key is found.
+  bool TryGetValue(const Key& K, intptr_t& Out) { return ReadSlot(K, &Out, sizeof Out); }
+  bool TryGetValue(const Key& K, double& Out) { return ReadSlot(K, &Out, sizeof Out); }
+  bool TryGetValue(const Key& K, void*& Out) { return ReadSlot(K, &Out, sizeof Out); }
   intptr_t ValueOf(const Key& K, intptr_t DefaultValue = -1);
   intptr_t GetInt(const Key& K, intptr_t DefaultValue) { return ValueOf(K, DefaultValue); }
   int64_t GetInt64(const Key& K, int64_t DefaultValue);
@@ -103,6 +104,7 @@ class TKeyedHash {
   static SlotValue Slot(double v) { SlotValue s{}; s.v.AsDouble = v; s.width = 8; return s; }
   static SlotValue Slot(void* v) { SlotValue s{}; s.v.AsPointer = v; s.width = sizeof(void*); return s; }
   bool ModifySlot(const Key& K, SlotValue s);
+  bool ReadSlot(const Key& K, void* Out, size_t Width);
   void AddSlot(const Key& K, SlotValue s);
   uint32_t BucketOf(const Key& K) const;
   Item** FindIn(const Key& K, uint32_t bucket);

@@ -83,40 +83,15 @@ String UTF8BytesToString(const void* Bytes, int64_t Len) {
   const auto* p = static_cast<const unsigned char*>(Bytes);
   if (!p || Len <= 0) return String();
   const unsigned char* end = p + Len;
-  String out;
-  out.reserve(static_cast<size_t>(Len));
+  String out(size_t(Len), u'\0');
+  char16_t* d = out.data();
   while (p < end) {
-    unsigned c = *p;
-    if (c < 0x80) {
-      out.push_back(char16_t(c));
-      ++p;
-      continue;
-    }
-    int extra;
-    uint32_t cp, min;
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1, cp = c & 0x1F, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2, cp = c & 0x0F, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3, cp = c & 0x07, min = 0x10000;
-    } else {
-      return String();
-    }
-    if (end - p <= extra) return String();
-    for (int k = 1; k <= extra; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return String();
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return String();
-    p += extra + 1;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
+    uint32_t cp;
+    const int n = kiv_detail::DecodeUtf8Char(p, end, cp);
+    if (n < 0) return String();
+    d = kiv_detail::AppendCodePoint(d, cp);
+    p += n;
   }
+  out.resize(size_t(d - out.data()));
   return out;
 }

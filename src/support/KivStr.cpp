@@ -405,70 +405,6 @@ String AnsiDecode(const void* Bytes, int64_t Len) {
 
 Bytes EncodeUTF8(StringView S) { return ToUtf8(S); }
 
-namespace {
-
-// The replacing decoder: each invalid byte becomes U+FFFD, never fails.
-String DecodeUTF8Replacing(const unsigned char* p, int64_t Len) {
-  String out;
-  out.resize(static_cast<size_t>(Len));
-  char16_t* d = out.data();
-  const unsigned char* end = p + Len;
-  while (p < end) {
-    // ASCII runs, eight at a time.
-    while (end - p >= 8) {
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      if (w & 0x8080808080808080ULL) break;
-      for (int k = 0; k < 8; ++k) d[k] = p[k];
-      d += 8;
-      p += 8;
-    }
-    if (p >= end) break;
-    unsigned c = *p;
-    if (c < 0x80) {
-      *d++ = char16_t(c);
-      ++p;
-      continue;
-    }
-    int extra;
-    uint32_t cp;
-    uint32_t min;
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1, cp = c & 0x1F, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2, cp = c & 0x0F, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3, cp = c & 0x07, min = 0x10000;
-    } else {
-      *d++ = u'\uFFFD';
-      ++p;
-      continue;
-    }
-    int k = 1;
-    for (; k <= extra; ++k) {
-      if (p + k >= end || (p[k] & 0xC0) != 0x80) break;
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    if (k <= extra || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      *d++ = u'\uFFFD';
-      ++p;
-      continue;
-    }
-    p += extra + 1;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      *d++ = char16_t(0xD800 + (cp >> 10));
-      *d++ = char16_t(0xDC00 + (cp & 0x3FF));
-    } else {
-      *d++ = char16_t(cp);
-    }
-  }
-  out.resize(static_cast<size_t>(d - out.data()));
-  return out;
-}
-
-}  // namespace
-
 String DecodeUTF8Own(const void* Bytes, int64_t Len) {
   const auto* p = static_cast<const unsigned char*>(Bytes);
   const unsigned char* end = p + (Len > 0 ? Len : 0);
@@ -512,7 +448,7 @@ String DecodeUTF8Own(const void* Bytes, int64_t Len) {
 
 String DecodeUTF8(const void* Bytes, int64_t Len) {
   if (!Bytes || Len <= 0) return String();
-  String s = DecodeUTF8Replacing(static_cast<const unsigned char*>(Bytes), Len);
+  String s = FromUtf8(std::string_view(static_cast<const char*>(Bytes), size_t(Len)));
   // The system conversion gives text for any non-empty input; the own decoder
   // stays as the fallback for the case it does not.
   if (s.empty()) return DecodeUTF8Own(Bytes, Len);

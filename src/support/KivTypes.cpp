@@ -1,61 +1,76 @@
 #include "support/KivTypes.h"
 
 #include <cstdio>
+#include <cstring>
+
+namespace kiv_detail {
+
+int DecodeUtf8Char(const unsigned char* p, const unsigned char* end, uint32_t& cp) {
+  const unsigned c = *p;
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  int extra;
+  uint32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    extra = 1, cp = c & 0x1F, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    extra = 2, cp = c & 0x0F, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    extra = 3, cp = c & 0x07, min = 0x10000;
+  } else {
+    return -1;
+  }
+  if (end - p <= extra) return -1;  // cut off by the end
+  for (int k = 1; k <= extra; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+  return extra + 1;
+}
+
+char16_t* AppendCodePoint(char16_t* d, uint32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    *d++ = char16_t(0xD800 + (cp >> 10));
+    *d++ = char16_t(0xDC00 + (cp & 0x3FF));
+  } else {
+    *d++ = char16_t(cp);
+  }
+  return d;
+}
+
+}  // namespace kiv_detail
 
 String FromUtf8(std::string_view s) {
-  String out;
-  out.reserve(s.size());
+  String out(s.size(), u'\0');  // never more units than bytes
+  char16_t* d = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const auto* end = p + s.size();
   while (p < end) {
-    unsigned c = *p;
+    // ASCII runs, eight at a time.
+    while (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (w & 0x8080808080808080ULL) break;
+      for (int k = 0; k < 8; ++k) d[k] = p[k];
+      d += 8;
+      p += 8;
+    }
+    if (p >= end) break;
     uint32_t cp;
-    int extra;
-    if (c < 0x80) {
-      out.push_back(char16_t(c));
+    const int n = kiv_detail::DecodeUtf8Char(p, end, cp);
+    if (n < 0) {
+      *d++ = u'\uFFFD';  // one replacement per bad byte
       ++p;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      cp = c & 0x1F;
-      extra = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      cp = c & 0x0F;
-      extra = 2;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      cp = c & 0x07;
-      extra = 3;
     } else {
-      out.push_back(u'\uFFFD');
-      ++p;
-      continue;
-    }
-    if (end - p <= extra) {
-      out.push_back(u'\uFFFD');
-      break;
-    }
-    bool ok = true;
-    for (int i = 1; i <= extra; ++i) {
-      if ((p[i] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (!ok || (extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back(u'\uFFFD');
-      ++p;
-      continue;
-    }
-    p += extra + 1;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
+      d = kiv_detail::AppendCodePoint(d, cp);
+      p += n;
     }
   }
+  out.resize(size_t(d - out.data()));
   return out;
 }
 

@@ -14,8 +14,8 @@ using String = std::u16string;
 using StringView = std::u16string_view;
 using Bytes = std::string;  // a run of bytes (file contents, wire data, code-page text)
 
-// UTF-8 <-> UTF-16 at the edges (Qt, what(), file names). Invalid input is
-// replaced, never rejected: these serve messages and paths, not data.
+// UTF-8 <-> UTF-16. Invalid input is replaced (U+FFFD for each bad byte, a
+// lone surrogate becomes U+FFFD), never rejected.
 String FromUtf8(std::string_view s);
 std::string ToUtf8(StringView s);
 
@@ -36,6 +36,12 @@ class Exception : public std::exception {
 // %c (one code unit), %g (double), %%. Width/flags are not supported: the
 // messages of this system need none. A missing argument prints nothing.
 namespace kiv_detail {
+// One UTF-8 sequence at p (strict: no overlong forms, no surrogates, nothing
+// above U+10FFFF, never past end): its length, or -1 when it is invalid.
+int DecodeUtf8Char(const unsigned char* p, const unsigned char* end, uint32_t& cp);
+// Writes cp as one unit or a surrogate pair; returns the next position.
+char16_t* AppendCodePoint(char16_t* d, uint32_t cp);
+
 struct FormatArg {
   enum Kind { kInt, kUInt, kDouble, kText16, kText8, kChar } kind = kInt;
   int64_t i = 0;
