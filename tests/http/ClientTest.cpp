@@ -289,6 +289,15 @@ TEST_F(HttpClientTest, PerCallHeadersReplaceDefaultsForOneCall) {
   // Line breaks in a header value never start a header of their own.
   THttpHeaders injected(u"User-Agent", u"a\r\nX-Injected: 1");
   EXPECT_EQ(Body(Client.Get(Url("/echo"), nullptr, &injected)).find("\nX-Injected"), std::string::npos);
+  // A header without a name cannot be added.
+  THttpHeaders nameless;
+  nameless.SetText(u": value");
+  try {
+    Client.Get(Url("/echo"), nullptr, &nameless);
+    ADD_FAILURE() << "a nameless header was sent";
+  } catch (const EHTTPException& e) {
+    EXPECT_EQ(e.Message().rfind(u"Error adding header: (12004) ", 0), 0u) << ToUtf8(e.Message());
+  }
 }
 
 TEST_F(HttpClientTest, ConnectTimeOutIsHonoured) {
@@ -559,6 +568,39 @@ TEST_F(HttpClientTest, ServerAuthentication) {
     EXPECT_EQ(r.StatusCode(), c.Status);
     EXPECT_EQ(GAuthAttempts, c.Attempts);
   }
+}
+
+// Digest needs a second round trip, which curl makes inside one pass.
+TEST_F(HttpClientTest, DigestAuthentication) {
+  std::atomic<int> challenged{0}, answered{0};
+  TRawServer server([&](int Fd, const std::string& Head) {
+    std::string head = Head;
+    while (!head.empty()) {
+      if (head.find("\r\nAuthorization: Digest username=\"user\"") != std::string::npos &&
+          head.find("response=\"") != std::string::npos) {
+        ++answered;
+        TRawServer::SendAll(Fd, "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nwelcome");
+      } else {
+        ++challenged;
+        TRawServer::SendAll(Fd,
+                            "HTTP/1.1 401 Unauthorized\r\n"
+                            "WWW-Authenticate: Digest realm=\"tanvork\", nonce=\"n0nce\", qop=\"auth\"\r\n"
+                            "Content-Length: 6\r\n\r\ndenied");
+      }
+      head = TRawServer::ReadHead(Fd);  // keep-alive: the next request, if any
+    }
+  });
+  std::string url = server.Url("/d");
+  url.insert(url.find("//") + 2, "user:pw@");
+  THttpResult r = Client.Get(U(url));
+  EXPECT_EQ(r.StatusCode(), 200);
+  EXPECT_EQ(Body(r), "welcome");
+  EXPECT_EQ(answered, 1);
+  EXPECT_GE(challenged, 1);
+
+  THttpResult none = Client.Get(U(server.Url("/d")));
+  EXPECT_EQ(none.StatusCode(), 401);
+  EXPECT_EQ(Body(none), "denied");
 }
 
 // The jar and the address's user go only where they belong, not to a redirect's other host.
