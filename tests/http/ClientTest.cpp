@@ -329,6 +329,23 @@ TEST_F(HttpClientTest, ReceiveTimeOutEndsStallsAndTrickles) {
   ExpectRaises([&] { Client.Get(U(stall.Url("/"))); }, kUnknownError);
   EXPECT_LT(SecondsSince(t0), 10.0);
 
+  // A quick start earns no licence to stall for long afterwards.
+  TRawServer burst([](int Fd, const std::string&) {
+    TRawServer::SendAll(Fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n" +
+                                std::string(300000, 'q'));
+    char c;
+    while (recv(Fd, &c, 1, 0) > 0) {
+    }
+  });
+  t0 = Clock::now();
+  try {
+    Client.Get(U(burst.Url("/")));
+    ADD_FAILURE() << "a stalled body was taken as complete";
+  } catch (const EHTTPException& e) {
+    EXPECT_EQ(e.Message().rfind(u"Error reading data: (28) ", 0), 0u) << ToUtf8(e.Message());
+  }
+  EXPECT_LT(SecondsSince(t0), 10.0);
+
   t0 = Clock::now();
   try {
     Client.Get(U(trickle.Url("/")));
@@ -773,14 +790,13 @@ TEST_F(HttpClientTest, ClientsOnSeveralThreads) {
   std::atomic<int> ok{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&ok, t] {
+    threads.emplace_back([&ok] {
       THttpClient client;
       client.SetRecvTimeOut(10000);
       for (int i = 0; i < 15; ++i) {
         THttpResult r = client.Get(Url(i % 2 ? "/setcookies" : "/gzip"));
         if (r.StatusCode() == 200) ++ok;
       }
-      (void)t;
     });
   }
   for (auto& th : threads) th.join();

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -111,8 +112,6 @@ const char* GetEnvEither(const char* Lower, const char* Upper) {
 void InitHttpTransport() {
   std::call_once(GCurlInit, [] { curl_global_init(CURL_GLOBAL_ALL); });
 }
-
-void FinalizeHttpTransport() {}
 
 String TransportErrorText(int32_t Code) {
   switch (Code) {
@@ -326,6 +325,8 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   FWritePaused = false;
   FReceived = 0;
   FWaitedMs = 0;
+  FMovedAtLastWait = 0;
+  FWaitedAtLastMove = 0;
 
   String host = FConnection.Host();
   if (host.find(u':') != String::npos) host = u"[" + host + u"]";
@@ -520,9 +521,16 @@ bool THttpTransportRequest::Drive(bool (THttpTransportRequest::*Until)() const) 
     curl_easy_getinfo(FEasy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
     const bool receiving = pretransfer > 0;
     if (receiving && FReceiveTimeout > 0) {
-      // The receive time-out, stretched by what has arrived at a minimal speed:
-      // a stall or a trickle ends, a slow but real transfer does not.
-      int64_t budget = FReceiveTimeout + (FReceived + FUploaded) * 1000 / kMinBytesPerSecond;
+      // Two rules: no wait for the next bytes beyond the receive time-out, and
+      // the whole wait within that time-out stretched by what has arrived at a
+      // minimal speed. A stall or a trickle ends; a slow but real transfer does not.
+      const int64_t moved = FReceived + FUploaded;
+      if (moved != FMovedAtLastWait) {
+        FMovedAtLastWait = moved;
+        FWaitedAtLastMove = FWaitedMs;
+      }
+      int64_t budget = FReceiveTimeout + moved * 1000 / kMinBytesPerSecond;
+      budget = std::min(budget, FWaitedAtLastMove + FReceiveTimeout);
       if (FWaitedMs >= budget) {
         EndTransfer();
         FDone = true;

@@ -58,7 +58,6 @@ struct TProxyInfo {
 
 // Must run once before any session exists (module start-up).
 void InitHttpTransport();
-void FinalizeHttpTransport();
 // "(%d) %s" pieces: curl's message for a code.
 String TransportErrorText(int32_t Code);
 
@@ -188,6 +187,9 @@ class THttpTransportRequest {
   bool FWritePaused = false;
   int64_t FReceived = 0;
 
-  // Time spent waiting inside the transport since the request went out.
+  // Time spent waiting inside the transport since the request went out, and
+  // the bytes moved and time waited when bytes last moved.
   int64_t FWaitedMs = 0;
+  int64_t FMovedAtLastWait = 0;
+  int64_t FWaitedAtLastMove = 0;
 };
