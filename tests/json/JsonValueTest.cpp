@@ -68,7 +68,7 @@ TEST_F(ValueModel, NameHashFollowsTheByteRule) {
   EXPECT_EQ(NameHash(u"a中"), h);
 }
 
-TEST_F(ValueModel, ConversionsOfTableG) {
+TEST_F(ValueModel, ConversionsBetweenTypes) {
   JSONObject o;
   o.Put(u"yes", StringView(u"Yes"));
   o.Put(u"on", StringView(u"on"));
@@ -272,7 +272,7 @@ TEST_F(ValueModel, MixedListsAndTheirUnsupportedElements) {
   EXPECT_EQ(nested->Parent(), &b);
 }
 
-TEST_F(ValueModel, VariantsFollowTableV) {
+TEST_F(ValueModel, VariantsConvertByKind) {
   JSONObject o;
   o.SetVariant(u"i8", TJsonVariant(int8_t(-3)));
   o.SetVariant(u"u8", TJsonVariant(uint8_t(200)));
