@@ -531,6 +531,7 @@ TEST_F(HttpClientTest, CharsetFromHeaderBodyAndOctetStream) {
       {"text/html", "<meta charset=gb2312>" + AnsiEncode(u"书"), hct_GB2312, u"", nullptr},
       {"text/html", "<meta Charset=\"big5\">", hct_BIG5, u"", nullptr},
       {"text/html", "bad utf-8 \xff", hct_UTF8, u"", u""},
+      {"application/x-text; charset=utf-16", std::string("a\0b\0\0\0c\0", 8), hct_UTF16, u"utf-16", u"ab"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Type + " / " + c.Body);
@@ -542,6 +543,17 @@ TEST_F(HttpClientTest, CharsetFromHeaderBodyAndOctetStream) {
       EXPECT_EQ(r.Response->ContentString(), c.Text);
     }
   }
+}
+
+TEST_F(HttpClientTest, DefaultCharsetAndRawDecoding) {
+  const std::string gbk = AnsiEncode(u"书源");
+  Client.SetDefautlCharset(hct_GBK);
+  THttpResult r = Client.Get(Url("/ct?t=application%2Fx-text&b=" + Percent(gbk)));
+  EXPECT_EQ(r.Response->CharSet(), hct_GBK);
+  EXPECT_EQ(r.Response->ContentString(), u"书源");
+  Client.SetAutoDecodeStr(false);
+  THttpResult raw = Client.Get(Url("/ok"));  // "hello": two whole UTF-16LE units
+  EXPECT_EQ(raw.Response->ContentString(), String({char16_t(0x6568), char16_t(0x6C6C)}));
 }
 
 TEST_F(HttpClientTest, CookiesStoredAndSentBack) {
