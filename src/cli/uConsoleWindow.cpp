@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "workers/KivWorker.h"
 
 namespace {
+
+constexpr int64_t kStopGraceMs = 1000;
+constexpr int kInterruptedExit = 1;  // a runtime error: nothing written
 
 // Columns a code unit takes on a terminal: CJK and full-width forms take two.
 int ColumnsOf(char16_t C) {
@@ -109,13 +113,21 @@ void TConsoleWindow::ShowWaitDialog() {
   FWaiting = true;
   FCloseRequested = false;
   TEvent never(true);
+  int64_t stopAt = 0;
   while (!(FCloseRequested && FLogic->RunState() == rsIdle)) {
     MsgWaitForEvent(never, 50);
     if (FTimerOn) FLogic->DispLog();
     // The first interrupt asks the run to stop, as the dialog's cancel button does.
     if (FInterrupt && FInterrupt->load() && !FStopSent && FLogic->RunState() == rsRunning) {
       FStopSent = true;
+      stopAt = GetTimestamp();
       FLogic->Button1Click();
+    }
+    // A probe in flight only ends at its time-out. Nothing has been written
+    // during the run, so leaving at once loses nothing.
+    if (FStopSent && GetTimestamp() - stopAt > kStopGraceMs) {
+      ShowError(u"interrupted, nothing written");
+      std::_Exit(kInterruptedExit);
     }
   }
   FWaiting = false;

@@ -31,7 +31,8 @@ int WaitStatus(pid_t APid) {
 
 }  // namespace
 
-TCliResult RunCli(const std::vector<std::string>& AArgs, const std::string& AInput, int ATimeoutMs) {
+TCliResult RunCli(const std::vector<std::string>& AArgs, const std::string& AInput, int ATimeoutMs,
+                  int AInterruptAfterMs) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
   posix_spawn_file_actions_t fa;
@@ -63,7 +64,9 @@ TCliResult RunCli(const std::vector<std::string>& AArgs, const std::string& AInp
     ::close(inFd);
     inFd = -1;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + std::chrono::milliseconds(ATimeoutMs);
+  bool interrupted = AInterruptAfterMs <= 0;
   bool outOpen = true, errOpen = true;
   while (outOpen || errOpen) {
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
@@ -87,6 +90,10 @@ TCliResult RunCli(const std::vector<std::string>& AArgs, const std::string& AInp
         ::close(inFd);
         inFd = -1;
       }
+    }
+    if (!interrupted && std::chrono::steady_clock::now() > started + std::chrono::milliseconds(AInterruptAfterMs)) {
+      interrupted = true;
+      ::kill(pid, SIGINT);
     }
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);

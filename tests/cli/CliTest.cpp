@@ -144,9 +144,12 @@ TEST(CliExport, StandardInputToStandardOutput) {
 
 TEST(CliExport, WithoutOutputNothingIsWritten) {
   TempDir dir;
-  const TCliResult r = RunCli({kData + "first.json"});
+  dir.Write("in.json", ReadFile(kData + "first.json"));
+  const TCliResult r = RunCli({dir / "in.json", "--sort", "name", "--rename-group", "A=B"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"in.json"});
+  EXPECT_EQ(ReadFile(dir / "in.json"), ReadFile(kData + "first.json"));
 }
 
 TEST(CliErrors, MalformedSecondFileWritesNothing) {
@@ -427,6 +430,23 @@ TEST_F(CliCheckTest, PerHostLimitsConcurrentProbes) {
     EXPECT_LE(peak.load(), c.AtMost);
     EXPECT_GE(peak.load(), c.AtLeast);
   }
+}
+
+TEST_F(CliCheckTest, InterruptStopsTheRunAndWritesNothing) {
+  TempDir dir;
+  std::string list = "[";
+  for (int i = 0; i < 3; ++i) list += (i ? "," : "") + Src("s" + std::to_string(i), silent->Url("/" + std::to_string(i)));
+  dir.Write("s.json", list + "]");
+  const auto start = std::chrono::steady_clock::now();
+  // Probes would wait 20 s each; the interrupt comes while they wait.
+  const TCliResult r = RunCli({dir / "s.json", "--check", "--timeout", "20000", "--report", dir / "r.json", "-o",
+                               dir / "out.json"},
+                              {}, 60000, 500);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "interrupted")) << r.Err;
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"s.json"});
+  // It does not wait for the probes' time-outs.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
 }
 
 // ---------------------------------------------------------------- progress
