@@ -690,9 +690,14 @@ TEST_F(HttpClientTest, ProxyFromTheEnvironment) {
   EXPECT_EQ(r.StatusCode(), 200);
   EXPECT_NE(Body(r).find("Via: tanvork-test-proxy"), std::string::npos) << Body(r);
   EXPECT_EQ(proxy.Relayed(), 1);
+  // Explicit settings win over the environment; "http://direct:80" means none.
+  THttpClient direct;
+  direct.SetProxySettings(TProxySettings::Create(u"direct", 80, u"", u"", u"http"));
+  EXPECT_EQ(Body(direct.Get(Url("/echo"))).find("Via: tanvork-test-proxy"), std::string::npos);
+  EXPECT_EQ(proxy.Relayed(), 1);
   setenv("NO_PROXY", "127.0.0.1", 1);
-  THttpResult direct = Client.Get(Url("/echo"));
-  EXPECT_EQ(Body(direct).find("Via: tanvork-test-proxy"), std::string::npos);
+  THttpResult bypassed = Client.Get(Url("/echo"));
+  EXPECT_EQ(Body(bypassed).find("Via: tanvork-test-proxy"), std::string::npos);
   EXPECT_EQ(proxy.Relayed(), 1);
   ClearProxyEnvironment();
 }

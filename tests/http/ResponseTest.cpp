@@ -88,6 +88,24 @@ TEST_F(ResponseOffline, ResultWithoutResponseHasStatusZero) {
   EXPECT_EQ(r.StatusCode(), 0);
 }
 
+TEST_F(ResponseOffline, ProxySettingsAndTheirCredential) {
+  TProxySettings p = TProxySettings::Create(u"https://u:p@proxy.example:3128/x");
+  EXPECT_EQ(p.FHost, u"proxy.example");
+  EXPECT_EQ(p.FPort, 3128);
+  EXPECT_EQ(p.FUserName, u"u");
+  EXPECT_EQ(p.FPassword, u"p");
+  EXPECT_EQ(p.FScheme, u"https");
+  Client.SetProxySettings(p);
+  ASSERT_EQ(Client.CredentialsStorage().Count(), 1);
+  TCredential c = Client.CredentialsStorage().GetCredential(0);
+  EXPECT_EQ(c.AuthTarget, att_Proxy);
+  EXPECT_EQ(c.URL, u"https://proxy.example:3128/");
+  EXPECT_EQ(c.UserName, u"u");
+  Client.SetProxySettings(TProxySettings::Create(u"direct", 80, u"", u"", u"http"));
+  EXPECT_EQ(Client.CredentialsStorage().Count(), 1);
+  EXPECT_EQ(Client.ProxySettings().FHost, u"direct");
+}
+
 TEST_F(ResponseOffline, RequestURLRules) {
   auto request = std::make_shared<THttpRequest>(Client, u"GET", u"http://u:p@h:81/a?b");
   EXPECT_EQ(request->URL().Text(), u"http://u:p@h:81/a?b");
