@@ -152,6 +152,26 @@ TEST(CliExport, WithoutOutputNothingIsWritten) {
   EXPECT_EQ(ReadFile(dir / "in.json"), ReadFile(kData + "first.json"));
 }
 
+// Published files: a second copy of a file is removed whole, and an export
+// read back and exported again is the same bytes.
+TEST(CliExport, RealFilesDedupeAndRoundTrip) {
+  const std::string real = std::string(TANVORK_SHARED_DIR) + "/data/real/";
+  const std::string a = real + "choue_bookSource_3.0.json", b = real + "cwl666_freebook3_data.json";
+  if (!fs::exists(a) || !fs::exists(b)) GTEST_SKIP() << "real book-source files not found in " << real;
+  TempDir dir;
+  const TCliResult plain = RunCli({a, b, "-o", dir / "plain.json"});
+  ASSERT_EQ(plain.Status, 0) << plain.Err;
+  const TCliResult twice = RunCli({a, b, a, "--dedupe", "-o", dir / "dedupe.json"});
+  ASSERT_EQ(twice.Status, 0) << twice.Err;
+  const size_t copies = Names(a).size();
+  ASSERT_GT(copies, 0u);
+  EXPECT_TRUE(Has(twice.Err, "duplicates removed: " + std::to_string(copies))) << twice.Err;
+  EXPECT_EQ(ReadFile(dir / "dedupe.json"), ReadFile(dir / "plain.json"));
+  const TCliResult again = RunCli({dir / "plain.json", "-o", dir / "again.json"});
+  ASSERT_EQ(again.Status, 0) << again.Err;
+  EXPECT_EQ(ReadFile(dir / "again.json"), ReadFile(dir / "plain.json"));
+}
+
 TEST(CliErrors, MalformedSecondFileWritesNothing) {
   TempDir dir;
   dir.Write("out.json", "old");
