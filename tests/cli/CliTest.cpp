@@ -308,6 +308,7 @@ class CliCheckTest : public ::testing::Test {
         {"refused", refused, "失效", "dead", 0, "书源URL测试出错("},
         {"silent", silent->Url("/"), "A; 失效", "dead", 0, "书源URL测试出错("},
         {"revived", server->Url("/ok"), "B", "alive", 200, ""},
+        {"dash", "-", "失效", "dead", 0, "无效的书源URL."},  // not probed at all
     };
   }
   static std::string SitesFile(const TempDir& ADir) {
@@ -333,7 +334,7 @@ TEST_F(CliCheckTest, MarksExportAndJsonReport) {
   const TCliResult r = RunCli({SitesFile(dir), "--check", "--timeout", "500", "--report", dir / "report",
                                "--fail-on-dead", "-o", dir / "out.json"});
   EXPECT_EQ(r.Status, 3) << r.Err;
-  EXPECT_TRUE(Has(r.Err, "checked: 7, alive: 4, dead: 3")) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "checked: 8, alive: 4, dead: 4")) << r.Err;
   const std::vector<TExpect> sites = Sites();
   auto out = LoadArray(dir / "out.json");
   ASSERT_EQ(out->Count(), int(sites.size()));
@@ -392,6 +393,24 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
       EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+"))) << lines[i + 1];
     }
   }
+}
+
+// Positions count in the collection the check saw, after duplicate removal.
+TEST_F(CliCheckTest, ReportOnStandardOutputAfterDedupe) {
+  TempDir dir;
+  dir.Write("s.json", "[" + Src("first", server->Url("/ok")) + "," + Src("copy", server->Url("/ok")) + "," +
+                          Src("last", server->Url("/err")) + "]");
+  const TCliResult r = RunCli({dir / "s.json", "--dedupe", "--check", "--report", "-", "-q"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  std::unique_ptr<JSONBase> parsed(JSONBase::Parser(FromUtf8(r.Out), true));
+  ASSERT_TRUE(parsed && parsed->IsJSONArray()) << r.Out;
+  auto* report = static_cast<JSONArray*>(parsed.get());
+  ASSERT_EQ(report->Count(), 2);
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"position"), u"1");
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"bookSourceName"), u"first");
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"position"), u"2");
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"bookSourceName"), u"last");
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"verdict"), u"dead");
 }
 
 TEST_F(CliCheckTest, RetriesTurnAFlakySiteAlive) {
