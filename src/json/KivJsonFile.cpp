@@ -86,13 +86,11 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent) {
 
 void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AEncoding,
                           bool AWriteBOM) {
-  // The whole text is built before the file is touched.
+  // UTF-8 text streams into the temporary file; the other encodings are
+  // built in memory first. Either way the target is touched only by the
+  // final rename, so a writer error leaves it as it was.
   Bytes data;
-  const char* prefix = "";
-  if (AEncoding == teUTF8) {
-    data = EncodeUtf8Text(this, AIndent, false);
-    if (AWriteBOM) prefix = "\xEF\xBB\xBF";
-  } else {
+  if (AEncoding != teUTF8) {
     TMemoryStream mem;
     SaveToStream(mem, AIndent, AEncoding, AWriteBOM, false);
     data = std::move(mem.Data());
@@ -126,8 +124,20 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AE
     ThrowSaveError(AFileName, err);
   };
   if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) fail(errno);
-  if (!WriteAll(fd, prefix, std::strlen(prefix)) || !WriteAll(fd, data.data(), data.size()))
+  if (AEncoding == teUTF8) {
+    try {
+      if (AWriteBOM && !WriteAll(fd, "\xEF\xBB\xBF", 3)) ThrowSaveError(AFileName, errno);
+      StreamUtf8Text(this, AIndent, false, [&](const char* p, size_t n) {
+        if (!WriteAll(fd, p, n)) ThrowSaveError(AFileName, errno);
+      });
+    } catch (...) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      throw;
+    }
+  } else if (!WriteAll(fd, data.data(), data.size())) {
     fail(errno);
+  }
   if (::fsync(fd) != 0) fail(errno);
   if (::close(fd) != 0) {
     int err = errno;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "json/KivJson.h"
 
@@ -36,5 +37,8 @@ bool ReadContainerAt(JSONBase* T, const char16_t* P);
 // The writer's text of T straight in UTF-8 (the same bytes as
 // EncodeUTF8(T->ToString(AIndent, ADoEscape))).
 Bytes EncodeUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape);
+// The same bytes handed to AWrite in pieces as they are produced.
+void StreamUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape,
+                    const std::function<void(const char*, size_t)>& AWrite);
 
 }  // namespace kiv_json

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include <emmintrin.h>
 
@@ -208,7 +209,10 @@ namespace {
 // Lone surrogates become U+FFFD, as in EncodeUTF8.
 class TOut8 {
  public:
-  explicit TOut8(size_t AEstimate) {
+  // With a flush callback the buffer is handed on whenever it fills, so a
+  // save streams the text instead of holding all of it.
+  using TFlush = std::function<void(const char*, size_t)>;
+  explicit TOut8(size_t AEstimate, TFlush AFlush = nullptr) : FFlush(std::move(AFlush)) {
     FText.resize(AEstimate);
     FCur = FText.data();
     FEnd = FCur + FText.size();
@@ -325,9 +329,17 @@ class TOut8 {
     FText.resize(size_t(FCur - FText.data()));
     return std::move(FText);
   }
+  void Flush() {
+    if (FFlush && FCur > FText.data()) FFlush(FText.data(), size_t(FCur - FText.data()));
+    FCur = FText.data();
+  }
 
  private:
   void Grow(size_t n) {
+    if (FFlush) {
+      Flush();
+      if (size_t(FEnd - FCur) >= n) return;
+    }
     size_t used = size_t(FCur - FText.data());
     size_t want = FText.size() ? FText.size() * 2 : 256;
     if (want < used + n) want = used + n;
@@ -336,6 +348,7 @@ class TOut8 {
     FEnd = FText.data() + FText.size();
   }
 
+  TFlush FFlush;
   Bytes FText;
   char* FCur = nullptr;
   char* FEnd = nullptr;
@@ -471,6 +484,14 @@ Bytes EncodeUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape) {
   TOut8 out(est + est / 4);
   w.Write(out, T, 0);
   return out.Take();
+}
+
+void StreamUtf8Text(const JSONBase* T, int AIndent, bool ADoEscape,
+                    const std::function<void(const char*, size_t)>& AWrite) {
+  TJsonWriter w(AIndent, ADoEscape);
+  TOut8 out(size_t(1) << 20, AWrite);
+  w.Write(out, T, 0);
+  out.Flush();
 }
 
 }  // namespace kiv_json
