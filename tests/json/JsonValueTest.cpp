@@ -406,3 +406,33 @@ TEST_F(ValueModel, DeletingAChildDirectlyDetachesItFromItsParent) {
   EXPECT_EQ(U8(o.ToString(0, false)), R"({"after":2})");
   EXPECT_EQ(o.GetJsonObject(u"k"), nullptr);
 }
+
+TEST_F(ValueModel, ContainersOutliveTheDocumentTheyCameFrom) {
+  // Records of a parsed document share its memory; a source moved into
+  // another list must stay whole after the first document is gone.
+  JSONArray target;
+  {
+    auto* loaded = new JSONArray();
+    loaded->Decode(String(u"[{\"bookSourceName\": \"a rather long name that is not inline\", "
+                          u"\"list\": [1, \"two\", {\"k\": \"v\"}]}, {\"x\": 1}]"));
+    target.Add(static_cast<JSONBase*>(loaded->GetJsonObject(0)));
+    delete loaded;
+  }
+  JSONObject* moved = target.GetJsonObject(0);
+  ASSERT_NE(moved, nullptr);
+  EXPECT_EQ(U8(moved->GetString(u"bookSourceName")), "a rather long name that is not inline");
+  moved->Put(u"added", StringView(u"after the move"));
+  moved->GetJsonArray(u"list")->Add(int32_t(4));
+  EXPECT_EQ(U8(target.ToString(0, false)),
+            R"([{"bookSourceName":"a rather long name that is not inline","list":[1,"two",{"k":"v"},4],)"
+            R"("added":"after the move"}])");
+  // Parsing into a child reuses the document's memory and keeps the links.
+  JSONObject* child = target.AddChildObject();
+  child->Parse(u"{\"a\": \"first text of some length\"}");
+  child->Parse(u"{\"b\": [\"second text of some length\"]}");
+  EXPECT_EQ(child->Parent(), &target);
+  EXPECT_EQ(U8(child->ToString(0, false)), R"({"b":["second text of some length"]})");
+  target.Remove(0);
+  EXPECT_EQ(target.Count(), 1);
+  EXPECT_EQ(target.GetJsonObject(0), child);
+}
