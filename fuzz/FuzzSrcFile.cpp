@@ -1,0 +1,83 @@
+// The book-source loader on a file of any bytes; what it accepted is exported,
+// and the export must load again to the same sources and the same text.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/uMainLogic.h"
+#include "http/KivHttpClient.h"
+#include "json/KivJson.h"
+#include "workers/KivWorker.h"
+
+namespace {
+
+class TQuietWindow : public IMainWindow {
+ public:
+  String GetGroupFilterText() override { return String(); }
+  void SetGroupFilterItems(const std::vector<String>&) override {}
+  void SetRowCount(int) override {}
+  int GetCurrentRow() override { return -1; }
+  bool IsRowSelected(int) override { return false; }
+  void SelectSingleRow(int) override {}
+  void SetPlaceholderVisible(bool) override {}
+  void SetStatusText(int, const String&) override {}
+  String GetEditorText() override { return String(); }
+  void SetEditorText(const String&) override {}
+  String InputName(const String&, const String&, const String& ADefault) override { return ADefault; }
+  TSaveAnswer AskSave(const String&, const String&) override { return TSaveAnswer::No; }
+  bool ChooseOpenFile(const String&, String&) override { return false; }
+  bool ChooseSaveFile(const String&, String&) override { return false; }
+  bool RunReplaceGroupDialog(TReplaceGroupInput&) override { return false; }
+  void ShowError(const String&) override {}
+  TRunOptions ReadRunOptions() override { return TRunOptions(); }
+  void SetRunButton(int, const String&) override {}
+  void ClearLog() override {}
+  void AppendLog(const String&) override {}
+  void SetProgress(int, int, int) override {}
+  void SetProgressVisible(bool) override {}
+  void StartStatusTimer() override {}
+  void StopStatusTimer() override {}
+  void ShowWaitDialog() override {}
+  void CloseWaitDialog() override {}
+  bool IsDestroying() override { return false; }
+};
+
+std::string ReadAll(const std::string& AName) {
+  std::ifstream f(AName, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  static const std::string dir = [] {
+    InitHttpClient();
+    KivWorkerInit();
+    char tmpl[] = "/tmp/tanvork-fuzz-XXXXXX";
+    if (!mkdtemp(tmpl)) std::abort();
+    return std::string(tmpl);
+  }();
+  const std::string in = dir + "/in.json", out1 = dir + "/out1.json", out2 = dir + "/out2.json";
+  {
+    std::ofstream f(in, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(Data), std::streamsize(Size));
+  }
+  TQuietWindow window;
+  TMainLogic first(window);
+  try {
+    first.AddSrcFile(FromUtf8(in));
+  } catch (const Exception&) {
+    return 0;  // refused files are reported to the user
+  }
+  first.ExportTo(FromUtf8(out1));
+  TMainLogic second(window);
+  second.AddSrcFile(FromUtf8(out1));  // an export that does not load again is lost data
+  if (second.BookSrcData().Count() != first.BookSrcData().Count()) std::abort();
+  second.ExportTo(FromUtf8(out2));
+  if (ReadAll(out1) != ReadAll(out2)) std::abort();
+  return 0;
+}
