@@ -21,5 +21,5 @@ function(tanvork_test name)
   target_compile_definitions(${name} PRIVATE TANVORK_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
                                              TANVORK_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
   tanvork_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS ${name})
 endfunction()
