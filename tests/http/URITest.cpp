@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "http/KivURI.h"
 
 namespace {
@@ -222,6 +225,35 @@ TEST(URI, TruncatedAndOddTextsParse) {
       (void)TURI::PathRelativeToAbs(full.substr(0, n), TURI{String(u"http://b/c/d")});
     }
   }
+}
+
+// Every address of a published file: real sources write 'http://host#' to tell
+// copies apart, and such a host must come out clean.
+TEST(URI, RealSourceAddressesHaveCleanHosts) {
+  const std::string path = std::string(TANVORK_SHARED_DIR) + "/data/real/lijian_myBookSource.json";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) GTEST_SKIP() << "real source file not found: " << path;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string key = "\"bookSourceUrl\"";
+  size_t checked = 0, withFragment = 0;
+  for (size_t p = text.find(key); p != std::string::npos; p = text.find(key, p + 1)) {
+    size_t open = text.find('"', text.find(':', p + key.size()) + 1);
+    size_t close = text.find('"', open + 1);
+    if (open == std::string::npos || close == std::string::npos) break;
+    String url = FromUtf8(text.substr(open + 1, close - open - 1));
+    TURI u{url};
+    if (u.Scheme() != u"http" && u.Scheme() != u"https") continue;
+    ++checked;
+    if (url.find(u'#') != String::npos) ++withFragment;
+    EXPECT_FALSE(u.Host().empty()) << ToUtf8(url);
+    EXPECT_EQ(u.Host().find_first_of(u"#?/"), String::npos) << ToUtf8(url);
+    EXPECT_EQ(u.GetDocumentWithParams().find(u'#') == String::npos ||
+                  u.Params().find(u'#') != String::npos,
+              true)
+        << "a fragment outside the query is never sent: " << ToUtf8(url);
+  }
+  EXPECT_GT(checked, 100u);
+  EXPECT_GT(withFragment, 0u);
 }
 
 }  // namespace
