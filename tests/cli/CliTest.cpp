@@ -135,6 +135,21 @@ TEST(CliExport, TwoFilesMergedInOrderToANameWithoutExtension) {
   EXPECT_EQ(Names(dir / "rev.txt"), (std::vector<std::string>{"三号", "一号书源", "Two"}));
 }
 
+// Replacing a file keeps its permissions, and a symbolic link stays a link.
+TEST(CliExport, OverwriteKeepsModeAndLink) {
+  TempDir dir;
+  dir.Write("out.json", "old");
+  fs::permissions(dir / "out.json", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(dir / "out.json", dir / "link.json");
+  const TCliResult r = RunCli({kData + "first.json", kData + "second-gbk.json", "-o", dir / "link.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.json"));
+  EXPECT_EQ(ReadFile(dir / "out.json"), kMergedExport);
+  EXPECT_EQ(fs::status(dir / "out.json").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(dir.Leaves(), (std::vector<std::string>{"link.json", "out.json"}));
+}
+
 TEST(CliExport, StandardInputToStandardOutput) {
   const TCliResult r = RunCli({kData + "first.json", "-", "-o", "-", "-q"}, ReadFile(kData + "second-gbk.json"));
   ASSERT_EQ(r.Status, 0) << r.Err;
