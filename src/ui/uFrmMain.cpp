@@ -189,9 +189,10 @@ void TForm1::CreateControls() {
   SrcList->setFont(UiFont(kSongTi, 9));
   SrcList->setFrameShape(QFrame::NoFrame);
   SrcList->setContextMenuPolicy(Qt::CustomContextMenu);
+  // The view drags nothing itself (this mode also switches drops off); files are taken below.
+  SrcList->setDragDropMode(QAbstractItemView::NoDragDrop);
   SrcList->setAcceptDrops(true);
   SrcList->viewport()->setAcceptDrops(true);
-  SrcList->setDragDropMode(QAbstractItemView::NoDragDrop);
   SrcList->installEventFilter(this);
   SrcList->viewport()->installEventFilter(this);
   leftLayout->addWidget(SrcList, 1);

@@ -1,0 +1,78 @@
+// The window test suites; each test gets a fresh main window.
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "UiTestUtil.h"
+#include "ui/uFrmMain.h"
+
+class TWindowFixture : public QObject {
+  Q_OBJECT
+ protected:
+  void OpenWindow();
+  void CloseWindow();
+  int Rows() const;
+  QString RowText(int ARow) const;
+  QString Status0() const;
+  QString LogText() const;
+  void ClickRow(int ARow);
+  // Loads a file through the add command.
+  void AddFile(const QString& APath);
+  QString Fixture(const QString& AName, const QByteArray& AContent) { return WriteFile(FDir, AName, AContent); }
+  String SourceJson(int ARow);
+
+  std::unique_ptr<TForm1> W;
+  TPromptRecorder Prompts;
+  QTemporaryDir FDir;
+};
+
+class TMainWindowTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void startsEmptyWithItsControls();
+  void menusCarryTheirCaptions();
+  void openAddThroughTheRealFileDialog();
+  void openReplacesAndFailingOpenKeepsNothingMerged();
+  void filterTypingAndPicking();
+  void editorMenuStatesAndCtrlS();
+  void copyAndAdd();
+  void deleteKeyAndClear();
+  void dropThreeFilesSecondInvalid();
+  void dropOnPlaceholder();
+  void pasteFilesFromClipboard_data();
+  void pasteFilesFromClipboard();
+  void testEditorText_data();
+  void testEditorText();
+  void logLinesAreNotEdits();
+  void errorBoxAndWindowStaysUsable();
+  void aboutAndHelpPointAtShippedDocs();
+};
+
+class TDialogsTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void editDialogFillsAndConfirms();
+  void editDialogNumbersAndMemo();
+  void editDialogNewSource();
+  void editDialogTestUsesFormValues();
+  void twoDialogsLastConfirmedWins();
+  void dialogClosesWhenItsSourceLeaves_data();
+  void dialogClosesWhenItsSourceLeaves();
+  void dialogSizeRememberedAndWheelScrolls();
+  void replaceGroupDialog_data();
+  void replaceGroupDialog();
+  void waitDialogWithoutStagesUntilCancel();
+  void batchRunDedupesAndMarksDeadSources();
+
+ private:
+  struct TServers;
+  TServers* FServers = nullptr;
+};
