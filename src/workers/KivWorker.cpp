@@ -259,6 +259,9 @@ int TKIVWorker::DoJobStep() {
     return 0;
   }
   SetFlag(WORKER_ISBUSY);
+  // Chosen again between its wake-up and now: it is busy, no longer pending,
+  // or posts would count it as a worker on its way and never add one.
+  if (FPending.load(std::memory_order_relaxed) && FPending.exchange(false)) FOwner->FPendingCount.fetch_sub(1);
   // This worker may have been woken for a timed job and is taking other work
   // instead: make sure someone else waits for the timed queue.
   if (FOwner->FRepeatJobs->FirstFireTime() != 0 && FOwner->FTimedWaiters.load() == 0 && Job->Queue != FOwner->FRepeatJobs)
@@ -685,7 +688,9 @@ bool TKIVWorkers::LookupIdleWorker() {
 
 TKIVWorker* TKIVWorkers::NewWorker() {
   int Count = FWorkerCount.load();
-  if (Count >= FMaxWorkers.load()) return nullptr;
+  // Under FLocker: once StopWorkers has passed its locked step no worker may
+  // appear (the monitor thread may still be looking for one).
+  if (Count >= FMaxWorkers.load() || FTerminating.load()) return nullptr;
   TKIVWorker* W = new TKIVWorker(this);
   if (FWorkers.size() <= static_cast<size_t>(Count) + 1) FWorkers.resize(static_cast<size_t>(Count) + 2, nullptr);
   FWorkers[static_cast<size_t>(Count)] = W;
