@@ -15,6 +15,9 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <chrono>
+#include <thread>
+
 #include "HttpTestServers.h"
 #include "UiTestSuites.h"
 #include "json/KivJson.h"
@@ -33,6 +36,10 @@ void TDialogsTest::initTestCase() {
   s.Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
   s.Get("/nf", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
   s.Get("/err", [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
+  s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    res.set_content("ok", "text/plain");
+  });
   FServers->Http.Start();
 }
 
@@ -393,4 +400,45 @@ void TDialogsTest::batchRunDedupesAndMarksDeadSources() {
   // The marked sources are what the filter finds.
   W->bookGroupList->setEditText(QStringLiteral("失效"));
   QCOMPARE(Rows(), 2);
+}
+
+void TDialogsTest::cancelTwiceStopsTheRun() {
+  const std::string slow = FServers->Http.Url("/slow");
+  std::vector<std::array<const char*, 3>> sources;
+  const char* names[] = {"一", "二", "三", "四", "五", "六", "七", "八"};
+  for (const char* name : names) sources.push_back({"g", name, slow.c_str()});
+  AddFile(Fixture("slow.json", SourcesJson(sources)));
+  W->CheckBox1->setChecked(false);
+  W->CheckBox2->setChecked(true);
+  W->Edit1->setText(QStringLiteral("3"));  // two check jobs: the eight sources take four rounds
+  QStringList captions;
+  bool stillOpen = false;
+  WhenModal<TForm2>([&](TForm2* D) {
+    QTest::mouseClick(D->Button1, Qt::LeftButton);
+    captions << W->Button1->text();
+    QTest::mouseClick(D->Button1, Qt::LeftButton);
+    captions << W->Button1->text();
+    stillOpen = D->isVisible();  // the checks under way finish first
+  });
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mouseClick(W->Button1, Qt::LeftButton);
+  QCOMPARE(captions, (QStringList{"正在停止...", "正在停止..."}));
+  QVERIFY(stillOpen);
+  QVERIFY(!TForm2::Current());
+  QVERIFY(clock.elapsed() < 5000);  // not all four rounds
+  QVERIFY(LogText().contains(QStringLiteral("任务结束")));
+  QCOMPARE(W->Button1->property("Tag").toInt(), int(rsIdle));
+  QCOMPARE(W->Button1->text(), QStringLiteral("开始处理(&B)"));
+}
+
+void TDialogsTest::dedupeClosesDialogOnRemovedCopy() {
+  AddFile(Fixture("dups.json", SourcesJson({{"g", "甲", "http://a/"}, {"g", "甲", "http://a/"}, {"g", "乙", "http://b/"}})));
+  QPointer<TfrmEditSource> original = OpenEditorOnRow(*W, 0);
+  QPointer<TfrmEditSource> copy = OpenEditorOnRow(*W, 1);
+  QTest::mouseClick(W->Button1, Qt::LeftButton);  // duplicate removal only
+  QCOMPARE(Rows(), 2);
+  QTRY_VERIFY(copy.isNull());
+  QVERIFY(!original.isNull());
+  QCOMPARE(original->Data(), W->Logic().SourceOfRow(0));
 }

@@ -71,6 +71,8 @@ class TDialogsTest : public TWindowFixture {
   void replaceGroupDialog();
   void waitDialogWithoutStagesUntilCancel();
   void batchRunDedupesAndMarksDeadSources();
+  void cancelTwiceStopsTheRun();
+  void dedupeClosesDialogOnRemovedCopy();
 
  private:
   struct TServers;
