@@ -214,9 +214,9 @@ bool TKIVWorker::EnterOwner() {
 }
 
 void TKIVWorker::RunJob(PJob AJob) {
-  FLastExecTime = 0;
+  FLastExecTime.store(0, std::memory_order_relaxed);
   CallJobProc(AJob);
-  FLastExecTime = GetTimestamp();
+  FLastExecTime.store(GetTimestamp(), std::memory_order_relaxed);
 }
 
 TWaitResult TKIVWorker::WaitSignal(int64_t ATimeout, bool AByRepeatJob) {
@@ -251,7 +251,7 @@ void TKIVWorker::ClearActiveJob() {
 
 int TKIVWorker::DoJobStep() {
   // Cleaning belongs to the previous job: a scan must see this one as running.
-  FFlags.store((FFlags.load(std::memory_order_relaxed) | WORKER_LOOKUP) & ~WORKER_CLEANING);
+  FFlags.store((FFlags.load(std::memory_order_relaxed) | WORKER_LOOKUP) & ~WORKER_CLEANING, std::memory_order_release);
   FTerminatingJob.store(nullptr, std::memory_order_relaxed);
   PJob Job = FOwner->TakeJob();
   if (!Job) {
@@ -267,7 +267,7 @@ int TKIVWorker::DoJobStep() {
   if (FOwner->FRepeatJobs->FirstFireTime() != 0 && FOwner->FTimedWaiters.load() == 0 && Job->Queue != FOwner->FRepeatJobs)
     FOwner->LookupIdleWorker();
   FTimeout = 0;
-  FLastActiveTime = Job->PopTime;
+  FLastActiveTime.store(Job->PopTime, std::memory_order_relaxed);
   Job->Worker = this;
   constexpr auto R = std::memory_order_relaxed;
   FActiveJob.store(Job, R);
@@ -302,7 +302,7 @@ int TKIVWorker::DoJobStep() {
   }
   if (!EnterOwner()) return -1;
   if (Err) FOwner->ReportError(Job, *Err, jesExecute);
-  ++FProcessed;
+  FProcessed.store(FProcessed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);  // only this thread writes it
   SetFlag(WORKER_CLEANING);
   int64_t Ended = FLastExecTime.load(std::memory_order_relaxed);  // saves a clock read per job
   FOwner->JobBookkeeping(Job, Ended ? Ended : GetTimestamp());
@@ -450,6 +450,10 @@ void TStaticThread::Execute() {
       if (O->IdleWorkerCount() <= 0) O->LookupIdleWorker();
     } else if (O->SimpleJobCount() > 0 && GetCPUUsage() < 60 && O->IdleWorkerCount() <= 0) {
       O->LookupIdleWorker();
+    } else {
+      // Safety net: a timed job overdue with idle workers asleep gets one.
+      int64_t First = O->FRepeatJobs->FirstFireTime();
+      if (First != 0 && First + 50 <= GetTimestamp()) O->LookupIdleWorker();
     }
   }
   FEnded.SetEvent();

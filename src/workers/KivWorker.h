@@ -419,8 +419,10 @@ class TKIVWorker {
 
   bool HasFlag(uint32_t F) const { return (FFlags.load() & F) != 0; }
   // Only the worker's own thread writes its flags: no read-modify-write needed.
-  void SetFlag(uint32_t F) { FFlags.store(FFlags.load(std::memory_order_relaxed) | F); }
-  void ClearFlag(uint32_t F) { FFlags.store(FFlags.load(std::memory_order_relaxed) & ~F); }
+  void SetFlag(uint32_t F) { FFlags.store(FFlags.load(std::memory_order_relaxed) | F, std::memory_order_release); }
+  void ClearFlag(uint32_t F) {
+    FFlags.store(FFlags.load(std::memory_order_relaxed) & ~F, std::memory_order_release);
+  }
   void Execute();
   TWaitResult WaitSignal(int64_t ATimeout, bool AByRepeatJob);
   // 1: a job ran; 0: no job; -1: given up by shutdown, leave at once.
@@ -428,7 +430,7 @@ class TKIVWorker {
   void RunJob(PJob AJob);
   void ClearActiveJob();
   bool EnterOwner();
-  void LeaveOwner() { FInOwner.store(false); }
+  void LeaveOwner() { FInOwner.store(false, std::memory_order_release); }
 
   TKIVWorkers* const FOwner;
   TEvent FEvent{false};
