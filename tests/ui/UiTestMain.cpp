@@ -4,6 +4,7 @@
 #include <QMetaMethod>
 #include <QMetaObject>
 #include <QTest>
+#include <cstdio>
 #include <cstdlib>
 
 #include "UiTestSuites.h"
@@ -25,7 +26,8 @@ bool SuiteWanted(const QObject& ASuite, int argc, char** argv) {
       continue;
     }
     named = true;
-    const QByteArray function = arg.left(arg.indexOf(':'));
+    const qsizetype colon = arg.indexOf(':');
+    const QByteArray function = colon < 0 ? arg : arg.left(colon);
     const QMetaObject* meta = ASuite.metaObject();
     for (int m = 0; m < meta->methodCount(); ++m)
       if (meta->method(m).name() == function) return true;
@@ -42,12 +44,19 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
   KivWorkerInit();
   SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { PumpMessages(); }, Qt::QueuedConnection); });
-  int failed = 0;
+  int failed = 0, suites = 0;
   {
     TMainWindowTest mainWindow;
-    if (SuiteWanted(mainWindow, argc, argv)) failed += QTest::qExec(&mainWindow, argc, argv);
     TDialogsTest dialogs;
-    if (SuiteWanted(dialogs, argc, argv)) failed += QTest::qExec(&dialogs, argc, argv);
+    for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs)})
+      if (SuiteWanted(*suite, argc, argv)) {
+        ++suites;
+        failed += QTest::qExec(suite, argc, argv);
+      }
+  }
+  if (suites == 0) {
+    std::fprintf(stderr, "ui_tests: no suite has the test functions named\n");
+    failed = 1;
   }
   KivWorkerFinal();
   SetMainThreadWaker({});
