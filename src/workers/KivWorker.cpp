@@ -825,8 +825,15 @@ void TKIVWorkers::StopWorkers() {
   FTerminateEvent = nullptr;
 }
 
+namespace {
+// Workers given up at shutdown stay listed (and so reachable): they still run.
+// (a pointer, so that no exit-time destructor drops the list under them)
+std::mutex GGivenUpLock;
+std::vector<TKIVWorker*>* const GGivenUp = new std::vector<TKIVWorker*>;
+}  // namespace
+
 // No thread is killed: a worker that did not end in time is given up. It never
-// touches this manager again; its job record and thread object are leaked.
+// touches this manager again; its job record and thread object are kept.
 void TKIVWorkers::ForceQuit() {
   std::vector<TKIVWorker*> GivenUp;
   {
@@ -848,6 +855,10 @@ void TKIVWorkers::ForceQuit() {
     FWorkerCount = Kept;
   }
   for (TKIVWorker* W : GivenUp) {
+    {
+      std::lock_guard<std::mutex> L(GGivenUpLock);
+      GGivenUp->push_back(W);
+    }
     // It may be in the middle of touching this manager; let it get out.
     while (W->FInOwner.load()) {
       PumpMessages();

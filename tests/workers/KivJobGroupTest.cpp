@@ -19,9 +19,10 @@ struct TDoneCounter {
   }
 };
 
-// A job that runs until it is marked terminated (or a long bound passes).
+// A job that runs until it is marked terminated (or a long bound passes, far
+// beyond what the tests allow, so a missed mark fails them).
 void RunUntilTerminated(PJob J, std::atomic<int>* ASawTerminated) {
-  auto Deadline = Clock::now() + std::chrono::seconds(5);
+  auto Deadline = Clock::now() + std::chrono::seconds(20);
   while (!J->IsTerminated() && Clock::now() < Deadline) SleepMs(5);
   if (J->IsTerminated()) ASawTerminated->fetch_add(1);
 }
@@ -75,6 +76,7 @@ TEST(KivJobGroup, OrderedJobsRunOneAfterAnother) {
   EXPECT_EQ(Done.Calls.load(), 1);
 }
 
+// Jobs of 20 s each (they end early only when marked terminated).
 TEST(KivJobGroup, RunWithATimeoutCancelsAndReportsTimeout) {
   auto P = NewPool();
   P->SetMaxWorkers(6);
@@ -92,7 +94,7 @@ TEST(KivJobGroup, RunWithATimeoutCancelsAndReportsTimeout) {
     EXPECT_EQ(G.WaitFor(), wrTimeout);
     auto Took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - T0).count();
     EXPECT_GE(Took, 900);
-    EXPECT_LT(Took, 4500) << "about a second plus the time to notice termination";
+    EXPECT_LT(Took, 10000) << "about a second plus the time to notice termination";
     EXPECT_GE(SawTerminated.load(), 1) << "running jobs were marked";
     EXPECT_EQ(Done.Calls.load(), 1);
     EXPECT_EQ(P->RepeatJobCount(), 0) << "the timeout job is gone";
