@@ -166,12 +166,13 @@ void TMainLogic::StartCheckStage(intptr_t ARun) {
 }
 
 void TMainLogic::PostTaskFinish(intptr_t ARun) {
+  if (FDestroying) return;
   GlobalWorkers->Post(MakeJobProc<&TMainLogic::TaskFinish>(this), RunTag(ARun), true);
 }
 
 void TMainLogic::TaskFinish(PJob AJob) {
   // Notices of an earlier run count for nothing.
-  if (RunOf(AJob) != FRunId.load() || FRunState.load() == rsIdle) return;
+  if (FDestroying || RunOf(AJob) != FRunId.load() || FRunState.load() == rsIdle) return;
   const int32_t n = FTaskRef.fetch_sub(1) - 1;
   if (n > 0 && FWaitStop.load() <= 0) {
     if (!FWindow.IsDestroying()) {
@@ -189,6 +190,7 @@ void TMainLogic::TaskFinish(PJob AJob) {
 }
 
 void TMainLogic::DoUpdateProcess(PJob AJob) {
+  if (FDestroying) return;
   if (!HasProgress(AJob->Data)) {
     SetProgressVisible(false);
     return;
@@ -202,10 +204,12 @@ void TMainLogic::DoUpdateProcess(PJob AJob) {
 }
 
 void TMainLogic::PostProgress(int32_t AMax, int32_t APosition) {
+  if (FDestroying) return;
   GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoUpdateProcess>(this), PackProgress(AMax, APosition), true);
 }
 
 void TMainLogic::DoNotifyDataChange(PJob) {
+  if (FDestroying) return;
   NotifyListChange(0);
   std::vector<JSONBase*> pending;
   {
@@ -266,7 +270,7 @@ void TMainLogic::RemoveRepeat(PJob AJob) {
     std::lock_guard<std::mutex> lock(FDataLock);
     now = FBookSrcData->Count();
   }
-  if (now != n0) GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoNotifyDataChange>(this), nullptr, true);
+  if (now != n0 && !FDestroying) GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoNotifyDataChange>(this), nullptr, true);
   SleepMs(100);
   PostTaskFinish(run);
 }
@@ -292,7 +296,7 @@ void TMainLogic::WaitCheckBookSource(PJob AJob) {
   // This job holds one count until every check job is posted, so an early
   // finisher cannot end the stage while others are still to come.
   FLiveCheckJobs = 1;
-  for (int i = 0; i < k && !AJob->IsTerminated(); ++i) {
+  for (int i = 0; i < k && !AJob->IsTerminated() && !FDestroying; ++i) {
     FLiveCheckJobs.fetch_add(1);
     if (GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoCheckBookSourceItem>(this), RunTag(run), false) == 0)
       FLiveCheckJobs.fetch_sub(1);

@@ -44,10 +44,16 @@ TMainLogic::TMainLogic(IMainWindow& AWindow)
 }
 
 TMainLogic::~TMainLogic() {
-  // Every job of this object goes (the waiting one included); running ones are
-  // waited for, so nothing touches the collection after this.
+  // Every job of this object goes (the waiting one included). Jobs still
+  // running are waited for; from now on they post nothing, and what one
+  // posted just before is cleared by the second pass. Main-thread jobs that
+  // run during the waits find FDestroying set and do nothing.
+  FDestroying = true;
   FWaitStop.fetch_add(1);
+  FRunId.fetch_add(1);
   GlobalWorkers->Clear(static_cast<void*>(this), -1, true);
+  while (GlobalWorkers->Clear(static_cast<void*>(this), -1, true) > 0) {
+  }
   DropPendingSources();
 }
 

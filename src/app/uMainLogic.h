@@ -192,6 +192,7 @@ class TMainLogic {
 
   // Batch-run state.
   std::atomic<int> FRunState{rsIdle};
+  std::atomic<bool> FDestroying{false};
   std::atomic<int32_t> FTaskRef{0};
   std::atomic<int32_t> FWaitStop{0};
   std::atomic<int64_t> FTaskStartTime{0};

@@ -335,4 +335,28 @@ TEST_F(BatchRunTest, RetriesAndPerHostLimit) {
   EXPECT_GE(peak.load(), 1);
 }
 
+// The logic goes while check jobs still probe: whatever they post for the main
+// thread afterwards must not reach the destroyed object (AddressSanitizer
+// sees it if it does).
+TEST_F(BatchRunTest, DestroyedWhileChecksRunLeavesNoJobBehind) {
+  std::string list = "[";
+  for (int i = 0; i < 6; ++i) list += (i ? "," : "") + Src("s" + std::to_string(i), silent->Url("/" + std::to_string(i)));
+  Load(list + "]");
+  logic->SetCheckTimeout(800);
+  win.Options.RemoveRepeat = false;
+  win.Options.CheckSources = true;
+  win.AbandonWait = true;
+  logic->Button1Click();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (silent->Accepted() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  logic.reset();
+  // Main-thread jobs posted by the ending check jobs would run here.
+  for (int i = 0; i < 30; ++i) {
+    TEvent never(true);
+    MsgWaitForEvent(never, 20);
+  }
+  EXPECT_GE(silent->Accepted(), 2);
+}
+
 }  // namespace

@@ -43,6 +43,8 @@ class FakeMainWindow : public IMainWindow {
   std::atomic<bool> CloseRequested{false};
   // Called while the wait dialog is up (once after it opens, then every pump).
   std::function<void(FakeMainWindow&)> WhileWaiting;
+  // The dialog goes away at once, the run still going (the window closing).
+  bool AbandonWait = false;
 
   String GetGroupFilterText() override { return FilterText; }
   void SetGroupFilterItems(const std::vector<String>& AItems) override { GroupItems = AItems; }
@@ -102,6 +104,7 @@ class FakeMainWindow : public IMainWindow {
   void ShowWaitDialog() override {
     ++WaitShown;
     CloseRequested = false;
+    if (AbandonWait) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (!(CloseRequested && Logic->RunState() == rsIdle)) {
       if (WhileWaiting) WhileWaiting(*this);
