@@ -370,14 +370,18 @@ void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
     THttpHeaders header;
     while (!AJob->IsTerminated() && FWaitStop.load() == 0) {
       const int32_t idx = FCurCheckIndex.fetch_add(1);
+      bool posted = false;
       {
         std::lock_guard<std::mutex> lock(FLocker);
         if (GetTimestamp() - FCheckLastTime > 100) {
           FCheckLastTime = GetTimestamp();
           PostProgress(FCheckCount.load(), idx);
-          SleepMs(10);
+          posted = true;
         }
       }
+      // The poster pauses outside the lock: probes tend to end together, and
+      // a pause inside it would hold every other job back at each round.
+      if (posted) SleepMs(10);
       if (idx >= FCheckCount.load()) break;
       JSONObject* source = nullptr;
       TCheckTarget target;
