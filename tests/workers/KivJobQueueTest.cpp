@@ -98,13 +98,13 @@ TEST(KivSimpleJobs, SelectiveRemovalByProcedureAndDatum) {
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Name);
     TSimpleJobs Q(nullptr);
-    struct Spec {
+    struct Shape {
       TJobProcG P;
       intptr_t D;
-    } Specs[] = {{ProcA, 1}, {ProcB, 1}, {ProcA, 2}, {ProcA, 1}, {ProcB, 2}};
+    } Shapes[] = {{ProcA, 1}, {ProcB, 1}, {ProcA, 2}, {ProcA, 1}, {ProcB, 2}};
     std::vector<PJob> Jobs;
     for (int I = 0; I < 5; ++I) {
-      PJob J = MakeJob(Specs[I].P, D(Specs[I].D));
+      PJob J = MakeJob(Shapes[I].P, D(Shapes[I].D));
       J->Runs = Marker(I);
       Jobs.push_back(J);
       Q.Push(J);
