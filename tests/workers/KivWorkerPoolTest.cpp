@@ -178,6 +178,22 @@ TEST(KivWorkerPool, MainThreadJobRunsWhileTheMainThreadPumps) {
   EXPECT_TRUE(WaitUntil([&] { return P->BusyWorkerCount() == 0; })) << "the worker goes on after it ran";
 }
 
+TEST(KivWorkerPool, TheWakerHearsOfEveryMainThreadJob) {
+  auto P = NewPool();
+  std::atomic<int> Wakes{0}, Ran{0};
+  std::atomic<bool> WokenOffMain{false};
+  SetMainThreadWaker([&] {
+    if (!IsMainThread()) WokenOffMain = true;
+    Wakes.fetch_add(1);
+  });
+  for (int I = 0; I < 3; ++I) P->Post([&](PJob) { Ran.fetch_add(1); }, nullptr, true);
+  // A GUI loop would drain when woken; here the test drains on each wake.
+  EXPECT_TRUE(WaitUntil([&] { return Ran.load() == 3; }));
+  SetMainThreadWaker(nullptr);
+  EXPECT_EQ(Wakes.load(), 3);
+  EXPECT_TRUE(WokenOffMain.load()) << "the hook is called from the worker that queues the job";
+}
+
 TEST(KivWorkerPool, DisableNestsAndQueuedJobsStartAfterTheLastEnable) {
   auto P = NewPool();
   std::atomic<int> Runs{0};
