@@ -661,18 +661,21 @@ PJob TKIVWorkers::TakeJob() {
 }
 
 // Wakes one sleeping idle worker, or creates one while fewer than MaxWorkers
-// exist and every live worker is busy. A worker already woken (pending) will
-// take queued jobs itself, and busy workers take the next job without
-// sleeping, so neither needs another wake-up: posting then costs no lock.
+// exist and the workers already woken (pending) are fewer than the work
+// waiting for them. Busy workers take the next job without sleeping, so when
+// nobody sleeps and the woken ones suffice, posting costs no lock.
 bool TKIVWorkers::LookupIdleWorker() {
   if (FBusyCount.load() >= FMaxWorkers.load() || !Enabled() || FTerminating.load()) return false;
+  auto Demand = [this] {
+    bool TimedUnwatched = FRepeatJobs->FirstFireTime() != 0 && FTimedWaiters.load() == 0;
+    return FSimpleJobs->GetCount() + (TimedUnwatched ? 1 : 0);
+  };
   {
     int Count = FWorkerCount.load(), Busy = FBusyCount.load(), Pending = FPendingCount.load();
-    if (Count - Busy - Pending <= 0 && (Pending > 0 || Count >= FMaxWorkers.load())) return false;
+    if (Count - Busy - Pending <= 0 && (Count >= FMaxWorkers.load() || Pending >= Demand())) return false;
   }
   while (FFiringWorkerCount.load() > 0) std::this_thread::yield();  // a retirement decision is under way
   std::lock_guard<std::recursive_mutex> L(FLocker);
-  int Waiting = 0;
   int Count = FWorkerCount.load();
   for (int I = 0; I < Count; ++I) {
     TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
@@ -682,11 +685,11 @@ bool TKIVWorkers::LookupIdleWorker() {
         W->FEvent.SetEvent();
         return true;
       }
-      ++Waiting;
     }
   }
   // >= rather than =: after MaxWorkers was lowered there may be more.
-  if (Waiting > 0 || FWorkerCount.load() >= FMaxWorkers.load()) return false;
+  if (FWorkerCount.load() >= FMaxWorkers.load()) return false;
+  if (FPendingCount.load() >= Demand()) return false;  // the woken ones suffice
   return NewWorker() != nullptr;
 }
 
