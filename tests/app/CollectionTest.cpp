@@ -300,6 +300,28 @@ TEST_F(CollectionTest, ExportAppendsJsonAndWritesTheFileFormat) {
   EXPECT_EQ(dir.Read("plain.txt"), dir.Read("out.json"));
 }
 
+// Found by fuzzing the loader: the lenient reader takes a member without a
+// name whose value is an object, and the writer refuses it. The export must
+// report that and leave the earlier export and the folder as they were.
+TEST_F(CollectionTest, ExportTheWriterRefusesLeavesTheOldFileAndNoTemporary) {
+  Add("[" + Src("a", "http://a/") + "]");
+  logic->ExportTo(dir.Name("out.json"));
+  const std::string before = dir.Read("out.json");
+  ASSERT_FALSE(before.empty());
+  Add("[{\"bookSourceName\":\"b\",\"bookSourceUrl\":\"http://b/\",\"ruleToc\":{\"k\":1,:{\"z\":1}}}]");
+  ASSERT_EQ(logic->BookSrcData().Count(), 2);
+  EXPECT_THROW(logic->ExportTo(dir.Name("out.json")), Exception);
+  EXPECT_EQ(dir.Read("out.json"), before);
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    entries += e.path().filename().string().rfind(".kivjson-", 0) == 0 ? 100 : 1;
+  EXPECT_EQ(entries, 3) << "the two loaded files and the export, no temporary";
+  EXPECT_FALSE(logic->RunCommand([&] { logic->ExportTo(dir.Name("new.json")); }));
+  ASSERT_FALSE(win.Errors.empty());
+  EXPECT_NE(win.Errors.back().find(u"名称未赋值"), String::npos) << ToUtf8(win.Errors.back());
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "new.json"));
+}
+
 TEST_F(CollectionTest, GroupRenameModes) {
   Add("[" + Src("1", "http://1", "A, A; C") + "," + Src("2", "http://2", "Vip书源") + "," +
       "{\"bookSourceName\":\"3\",\"bookSourceUrl\":\"http://3\"}]");
