@@ -68,8 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const std::string dir = [] {
     InitHttpClient();
     KivWorkerInit();
-    char tmpl[] = "/tmp/tanvork-fuzz-XXXXXX";
+    static char tmpl[] = "/tmp/tanvork-fuzz-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
+    std::atexit([] {
+      for (const char* leaf : {"/in.json", "/out1.json", "/out2.json", "/out3.json"})
+        std::remove((std::string(tmpl) + leaf).c_str());
+      rmdir(tmpl);
+    });
     return std::string(tmpl);
   }();
   const std::string in = dir + "/in.json", out1 = dir + "/out1.json", out2 = dir + "/out2.json",
