@@ -14,7 +14,8 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 
 build=${FUZZ_BUILD:-../build/tanvork-fuzz}
-command -v clang++-14 >/dev/null || { echo "fuzz.sh needs clang-14 (apt-get install clang-14)" >&2; exit 2; }
+bash scripts/install-deps.sh  # clang and its fuzzer runtime among them
+command -v clang++-14 >/dev/null || { echo "fuzz.sh needs clang-14" >&2; exit 2; }
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTANVORK_FUZZ=ON -DTANVORK_SANITIZE=address -DTANVORK_GUI=OFF -DTANVORK_BENCH=OFF -DTANVORK_WERROR=ON \
   -DTANVORK_LAYERS="support;json;workers;http;app" >/dev/null
