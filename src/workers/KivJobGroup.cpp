@@ -249,6 +249,8 @@ TForJobs::~TForJobs() {
     BreakIt();
     FOwner->Clear(static_cast<void*>(this), -1, true);
   }
+  // The last loop job may still be inside SetEvent.
+  if (FLoopJobs > 0 && FWorkerCount.load() == 0) FEvent.WaitFor(KivInfinite);
   FWorkJob->Next = nullptr;
   FOwner->FreeJob(FWorkJob);
 }
@@ -306,7 +308,10 @@ void TForJobs::DoJob(PJob AJob) {
 
 TWaitResult TForJobs::Wait(bool AMsgWait) {
   TWaitResult R = wrSignaled;
-  if (FWorkerCount.load() > 0) R = AMsgWait ? MsgWaitForEvent(FEvent, KivInfinite) : FEvent.WaitFor(KivInfinite);
+  // Once a loop job was posted, the last one sets the event: wait for that even
+  // when the count already reads 0, or this object could go under SetEvent.
+  if (FLoopJobs > 0 || FWorkerCount.load() > 0)
+    R = AMsgWait ? MsgWaitForEvent(FEvent, KivInfinite) : FEvent.WaitFor(KivInfinite);
   if (FBreaked.load()) R = wrAbandoned;
   FWorkJob->TotalTime = static_cast<uint32_t>(GetTimestamp() - FWorkJob->RunStartTime);
   return R;

@@ -1,6 +1,7 @@
 // Job records, the record pool and the two job queues.
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "workers/KivWorker.h"
@@ -25,6 +26,17 @@ void StartClock() {
 
 int64_t GetTimestamp() { return kiv_detail::SteadyMs() - kiv_detail::GClockStart.load(std::memory_order_relaxed); }
 
+namespace kiv_detail {
+// The same clock at tick resolution, several times cheaper to read; never
+// ahead of GetTimestamp.
+int64_t CoarseTimestamp() {
+  timespec T;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &T);
+  int64_t Ms = static_cast<int64_t>(T.tv_sec) * 1000 + T.tv_nsec / 1000000 - GClockStart.load(std::memory_order_relaxed);
+  return Ms > 0 ? Ms : 0;
+}
+}  // namespace kiv_detail
+
 int ProcessorCount() {
   int N = kiv_detail::GProcessorCount.load(std::memory_order_relaxed);
   return N > 0 ? N : 1;
@@ -43,14 +55,32 @@ void CopyJob(PJob ADest, PJob ASrc) {
 
 TJobPool::TJobPool(int AMaxSize) : FSize(AMaxSize) {}
 
-TJobPool::~TJobPool() {
-  PJob J = FFirst;
-  while (J) {
-    PJob N = J->Next;
-    delete J;
-    J = N;
+namespace {
+void DeleteChain(PJob AJob) {
+  while (AJob) {
+    PJob N = AJob->Next;
+    delete AJob;
+    AJob = N;
   }
+}
+
+void ReleaseClosure(PJob AJob) {
+  if ((AJob->Flags & JOB_ANON_PROC) && AJob->JobProc.Code) {
+    static_cast<kiv_detail::TClosureBase*>(AJob->JobProc.Code)->Release();
+    AJob->JobProc.Code = nullptr;
+    AJob->Flags &= ~JOB_ANON_PROC;
+  }
+}
+}  // namespace
+
+TJobPool::~TJobPool() {
+  DeleteChain(FFirst);
   FFirst = nullptr;
+  while (PJob B = FBatches) {
+    FBatches = B->Source;
+    DeleteChain(B);
+  }
+  FSingles = 0;
   FCount = 0;
 }
 
@@ -58,9 +88,15 @@ PJob TJobPool::Pop() {
   PJob J = nullptr;
   {
     std::lock_guard<TSimpleLock> L(FLocker);
+    if (!FFirst && FBatches) {
+      FFirst = FBatches;
+      FBatches = FFirst->Source;
+      FSingles = FFirst->Runs;
+    }
     if (FFirst) {
       J = FFirst;
       FFirst = J->Next;
+      --FSingles;
       FCount.fetch_sub(1, std::memory_order_relaxed);
     }
   }
@@ -70,16 +106,13 @@ PJob TJobPool::Pop() {
 }
 
 void TJobPool::Push(PJob AJob) {
-  if ((AJob->Flags & JOB_ANON_PROC) && AJob->JobProc.Code) {
-    static_cast<kiv_detail::TClosureBase*>(AJob->JobProc.Code)->Release();
-    AJob->JobProc.Code = nullptr;
-    AJob->Flags &= ~JOB_ANON_PROC;
-  }
+  ReleaseClosure(AJob);
   {
     std::lock_guard<TSimpleLock> L(FLocker);
     if (FCount.load(std::memory_order_relaxed) < FSize) {
       AJob->Next = FFirst;
       FFirst = AJob;
+      ++FSingles;
       FCount.fetch_add(1, std::memory_order_relaxed);
       return;
     }
@@ -87,16 +120,83 @@ void TJobPool::Push(PJob AJob) {
   delete AJob;
 }
 
-namespace kiv_detail {
-PJob NewJobRecord() { return GlobalJobPool ? GlobalJobPool->Pop() : new TJob{}; }
-void RecycleJobRecord(PJob AJob) {
-  if (GlobalJobPool) {
-    GlobalJobPool->Push(AJob);
+PJob TJobPool::PopChain(int& ACount) {
+  std::lock_guard<TSimpleLock> L(FLocker);
+  PJob J = nullptr;
+  if (FBatches) {
+    J = FBatches;
+    FBatches = J->Source;
+    ACount = J->Runs;
   } else {
-    if ((AJob->Flags & JOB_ANON_PROC) && AJob->JobProc.Code)
-      static_cast<TClosureBase*>(AJob->JobProc.Code)->Release();
-    delete AJob;
+    J = FFirst;
+    ACount = FSingles;
+    FFirst = nullptr;
+    FSingles = 0;
   }
+  FCount.fetch_sub(ACount, std::memory_order_relaxed);
+  return J;
+}
+
+void TJobPool::PushChain(PJob AFirst, PJob ALast, int ACount) {
+  ALast->Next = nullptr;
+  {
+    std::lock_guard<TSimpleLock> L(FLocker);
+    if (FCount.load(std::memory_order_relaxed) + ACount <= FSize) {
+      AFirst->Source = FBatches;
+      AFirst->Runs = ACount;
+      FBatches = AFirst;
+      FCount.fetch_add(ACount, std::memory_order_relaxed);
+      return;
+    }
+  }
+  DeleteChain(AFirst);
+}
+
+namespace kiv_detail {
+namespace {
+constexpr int KivCacheBatch = 64;
+
+// Records freed on a thread serve its next posts; the surplus moves to the
+// shared pool a batch at a time, so posting rarely touches the shared lock.
+struct TRecordCache {
+  PJob First = nullptr;
+  int Count = 0;
+  ~TRecordCache() { DeleteChain(First); }
+};
+thread_local TRecordCache GRecordCache;
+}  // namespace
+
+PJob NewJobRecord() {
+  if (!GlobalJobPool) return new TJob{};
+  TRecordCache& C = GRecordCache;
+  if (!C.First) C.First = GlobalJobPool->PopChain(C.Count);
+  PJob J = C.First;
+  if (J) {
+    C.First = J->Next;
+    --C.Count;
+  } else {
+    J = new TJob;
+  }
+  std::memset(static_cast<void*>(J), 0, sizeof(TJob));
+  return J;
+}
+
+void RecycleJobRecord(PJob AJob) {
+  ReleaseClosure(AJob);
+  if (!GlobalJobPool) {
+    delete AJob;
+    return;
+  }
+  TRecordCache& C = GRecordCache;
+  AJob->Next = C.First;
+  C.First = AJob;
+  if (++C.Count < 2 * KivCacheBatch) return;
+  PJob Last = C.First;
+  for (int I = 1; I < KivCacheBatch; ++I) Last = Last->Next;
+  PJob Batch = C.First;
+  C.First = Last->Next;
+  C.Count -= KivCacheBatch;
+  GlobalJobPool->PushChain(Batch, Last, KivCacheBatch);
 }
 
 bool TJobMatch::Matches(PJob AJob) const {
@@ -133,7 +233,8 @@ void TJobBase::FreeJob(PJob AJob) {
 
 bool TJobBase::Push(PJob AJob) {
   AJob->Queue = this;
-  AJob->PushTime = GetTimestamp();
+  // Only due times need the exact clock; the simple queue takes the cheap one.
+  AJob->PushTime = FCoarsePushTime ? kiv_detail::CoarseTimestamp() : GetTimestamp();
   bool R = InnerPush(AJob);
   if (!R) {
     AJob->Next = nullptr;
@@ -142,10 +243,10 @@ bool TJobBase::Push(PJob AJob) {
   return R;
 }
 
-PJob TJobBase::Pop() {
+PJob TJobBase::Pop(int64_t ANow) {
   PJob J = InnerPop();
   if (J) {
-    J->PopTime = GetTimestamp();
+    J->PopTime = ANow >= 0 ? ANow : GetTimestamp();
     J->Next = nullptr;
   }
   return J;

@@ -235,6 +235,48 @@ TWaitResult TKIVWorker::WaitSignal(int64_t ATimeout, bool AByRepeatJob) {
   return R;
 }
 
+namespace {
+constexpr int KivMaxSpinners = 1;
+constexpr int KivSpinRounds = 4000;
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+}  // namespace
+
+// A worker that just ran dry stays awake a moment: a steady stream of short
+// jobs then needs no wake-up per post. Posters see the spinner and skip waking.
+bool TKIVWorker::SpinForJobs() {
+  TKIVWorkers* O = FOwner;
+  int Spinners = O->FSpinners.load(std::memory_order_relaxed);
+  do {
+    if (Spinners >= KivMaxSpinners) return false;
+  } while (!O->FSpinners.compare_exchange_weak(Spinners, Spinners + 1));
+  bool Found = false;
+  for (int I = 0; I < KivSpinRounds; ++I) {
+    if (O->FSimpleJobs->HasJobs()) {
+      Found = true;
+      break;
+    }
+    if (Terminated() || O->Terminating() || !O->Enabled() || O->FRepeatJobs->FirstFireTime() != 0) break;
+    if ((I & 255) == 255)
+      std::this_thread::yield();
+    else
+      CpuRelax();
+  }
+  // Busy before it stops spinning: a poster that no longer sees the spinner
+  // must not spend its wake-up on this worker, which takes the job anyway.
+  SetFlag(WORKER_ISBUSY);
+  O->FSpinners.fetch_sub(1);
+  // Under the queue lock: a poster whose push came first is seen here, one
+  // whose push came later sees this spinner gone and wakes someone.
+  Found = Found || O->FSimpleJobs->HasJobsLocked();
+  if (!Found) ClearFlag(WORKER_ISBUSY);
+  return Found;
+}
+
 // The active-job copies are published by the executing flag (a release
 // store) and read by scans after they see it; relaxed stores suffice.
 void TKIVWorker::ClearActiveJob() {
@@ -253,7 +295,8 @@ int TKIVWorker::DoJobStep() {
   // Cleaning belongs to the previous job: a scan must see this one as running.
   FFlags.store((FFlags.load(std::memory_order_relaxed) | WORKER_LOOKUP) & ~WORKER_CLEANING, std::memory_order_release);
   FTerminatingJob.store(nullptr, std::memory_order_relaxed);
-  PJob Job = FOwner->TakeJob();
+  // Back to back, the previous job's end stands for the pop time: one clock read per job.
+  PJob Job = FOwner->TakeJob(FChainEnd);
   if (!Job) {
     ClearFlag(WORKER_LOOKUP);
     return 0;
@@ -262,6 +305,9 @@ int TKIVWorker::DoJobStep() {
   // Chosen again between its wake-up and now: it is busy, no longer pending,
   // or posts would count it as a worker on its way and never add one.
   if (FPending.load(std::memory_order_relaxed) && FPending.exchange(false)) FOwner->FPendingCount.fetch_sub(1);
+  // More work behind this job: a wake-up spent on this worker meanwhile must
+  // not leave it waiting until this job ends.
+  if (FOwner->FSimpleJobs->HasJobs()) FOwner->LookupIdleWorker();
   // This worker may have been woken for a timed job and is taking other work
   // instead: make sure someone else waits for the timed queue.
   if (FOwner->FRepeatJobs->FirstFireTime() != 0 && FOwner->FTimedWaiters.load() == 0 && Job->Queue != FOwner->FRepeatJobs)
@@ -305,7 +351,11 @@ int TKIVWorker::DoJobStep() {
   FProcessed.store(FProcessed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);  // only this thread writes it
   SetFlag(WORKER_CLEANING);
   int64_t Ended = FLastExecTime.load(std::memory_order_relaxed);  // saves a clock read per job
-  FOwner->JobBookkeeping(Job, Ended ? Ended : GetTimestamp());
+  if (!Ended) Ended = GetTimestamp();
+  // Only a release that runs no user code keeps the end fresh for the next pop.
+  constexpr int32_t Slow = JOB_ANON_PROC | JOB_SIGNAL | JOB_GROUP;
+  FChainEnd = (Job->Flags & JOB_RUN_ONCE) && !(Job->Flags & Slow) && !Job->Data ? Ended : -1;
+  FOwner->JobBookkeeping(Job, Ended);
   ClearActiveJob();
   ClearFlag(WORKER_EXECUTING);
   return 1;
@@ -339,7 +389,12 @@ void TKIVWorker::Execute() {
     } else {
       int64_t First = O->FRepeatJobs->FirstFireTime();
       if (First == 0) {
-        R = WaitSignal(O->FFireTimeout.load(), false);
+        if (SpinForJobs())
+          R = wrSignaled;
+        else if (O->FRepeatJobs->FirstFireTime() != 0)
+          continue;  // a timed job came meanwhile: wait for its due time instead
+        else
+          R = WaitSignal(O->FFireTimeout.load(), false);
       } else {
         O->FTimedWaiters.fetch_add(1);
         R = WaitSignal(First - GetTimestamp(), true);
@@ -359,6 +414,7 @@ void TKIVWorker::Execute() {
         if (TStaticThread* S = O->FStaticThread.load()) S->CheckNeeded();
       }
       int Step = 0;
+      FChainEnd = -1;
       while (!Terminated() && !O->Terminating() && O->Enabled() && (Step = DoJobStep()) > 0) {
       }
       if (Step < 0) {
@@ -654,8 +710,8 @@ TJobHandle TKIVWorkers::DoPost(PJob AJob) {
   return H;
 }
 
-PJob TKIVWorkers::TakeJob() {
-  PJob J = FSimpleJobs->Pop();
+PJob TKIVWorkers::TakeJob(int64_t ANow) {
+  PJob J = FSimpleJobs->Pop(ANow);
   if (!J) J = FRepeatJobs->Pop();
   return J;
 }
@@ -670,6 +726,9 @@ bool TKIVWorkers::LookupIdleWorker() {
     bool TimedUnwatched = FRepeatJobs->FirstFireTime() != 0 && FTimedWaiters.load() == 0;
     return FSimpleJobs->GetCount() + (TimedUnwatched ? 1 : 0);
   };
+  // A spinner takes the queued work (see SpinForJobs); woken workers are not
+  // counted here, as a spinner may be one of them.
+  if (int Spinners = FSpinners.load(std::memory_order_relaxed); Spinners > 0 && Spinners >= Demand()) return false;
   {
     int Count = FWorkerCount.load(), Busy = FBusyCount.load(), Pending = FPendingCount.load();
     if (Count - Busy - Pending <= 0 && (Count >= FMaxWorkers.load() || Pending >= Demand())) return false;

@@ -264,11 +264,17 @@ class TJobPool {
   void Push(PJob AJob);
   // A zero-filled record.
   PJob Pop();
+  // Bulk moves for the per-thread caches: a chain of records (not zeroed,
+  // closures already released) in one lock hold each.
+  PJob PopChain(int& ACount);
+  void PushChain(PJob AFirst, PJob ALast, int ACount);
   int Count() const { return FCount.load(std::memory_order_relaxed); }
   int Size() const { return FSize; }
 
  private:
   PJob FFirst = nullptr;
+  int FSingles = 0;           // records on FFirst
+  PJob FBatches = nullptr;    // chains given back whole, linked through their head's Source
   std::atomic<int> FCount{0};
   int FSize;
   TSimpleLock FLocker;
@@ -286,7 +292,8 @@ class TJobBase {
 
   // A refused job is released.
   bool Push(PJob AJob);
-  PJob Pop();
+  // ANow: the caller's fresh timestamp for the pop time (< 0: read the clock).
+  PJob Pop(int64_t ANow = -1);
   virtual void Clear();
   virtual int Clear(const TJobMethod& AProc, void* AData, int AMaxTimes) = 0;
   virtual int Clear(void* AObject, int AMaxTimes) = 0;
@@ -302,6 +309,7 @@ class TJobBase {
   void FreeJob(PJob AJob);
 
   TKIVWorkers* FOwner;
+  bool FCoarsePushTime = false;
 };
 
 namespace kiv_detail {
@@ -319,7 +327,7 @@ struct TJobMatch {
 
 class TSimpleJobs : public TJobBase {
  public:
-  explicit TSimpleJobs(TKIVWorkers* AOwner) : TJobBase(AOwner) {}
+  explicit TSimpleJobs(TKIVWorkers* AOwner) : TJobBase(AOwner) { FCoarsePushTime = true; }
   ~TSimpleJobs() override;
   void Clear() override;
   int Clear(const TJobMethod& AProc, void* AData, int AMaxTimes) override;
@@ -328,6 +336,11 @@ class TSimpleJobs : public TJobBase {
   int GetCount() override { return FCount.load(std::memory_order_relaxed); }
   // Head of the queue, read without the lock.
   bool HasJobs() const { return FFirst.load(std::memory_order_acquire) != nullptr; }
+  // The same under the lock, ordered against concurrent pushes.
+  bool HasJobsLocked() {
+    std::lock_guard<TSimpleLock> L(FLocker);
+    return FFirst.load(std::memory_order_relaxed) != nullptr;
+  }
   // Removes every queued job of the group; returns their number.
   int ClearGroup(TJobGroup* AGroup);
   // Takes the whole list out (the queue is empty afterwards).
@@ -425,6 +438,8 @@ class TKIVWorker {
   }
   void Execute();
   TWaitResult WaitSignal(int64_t ATimeout, bool AByRepeatJob);
+  // Polls the simple queue briefly before sleeping; true when work appeared.
+  bool SpinForJobs();
   // 1: a job ran; 0: no job; -1: given up by shutdown, leave at once.
   int DoJobStep();
   void RunJob(PJob AJob);
@@ -438,6 +453,7 @@ class TKIVWorker {
   std::atomic<uint32_t> FFlags{0};
   int64_t FTimeout = 1000;
   int64_t FFireDelay = 0;
+  int64_t FChainEnd = -1;  // end of the previous job of an unbroken run, else -1
   std::atomic<PJob> FTerminatingJob{nullptr};
   std::atomic<bool> FPending{false};
   std::atomic<bool> FTerminated{false};
@@ -604,7 +620,7 @@ class TKIVWorkers {
   TKIVWorker* NewWorker();
   void RetireWorker(TKIVWorker* AWorker);
   void WorkerExited(TKIVWorker* AWorker);
-  PJob TakeJob();
+  PJob TakeJob(int64_t ANow = -1);
   void ReportError(PJob AJob, const Exception& E, TJobErrorSource ASource);
   void ForceQuit();
   void JobBookkeeping(PJob AJob, int64_t ANow);
@@ -626,6 +642,7 @@ class TKIVWorkers {
   std::atomic<int> FFiringWorkerCount{0};
   std::atomic<int> FPendingCount{0};  // workers woken and not yet started on jobs
   std::atomic<int> FTimedWaiters{0};  // workers sleeping until the first timed job is due
+  std::atomic<int> FSpinners{0};      // idle workers polling the simple queue instead of sleeping
   std::atomic<int> FMinWorkers{2};
   std::atomic<int> FMaxWorkers{0};
   int FMaxSignalId = 0;
