@@ -186,7 +186,12 @@ void TMainLogic::NotifyListChange(int AFlag) {
     if (AFlag == 0) {
       for (int i = 0; i < FBookSrcData->Count(); ++i) {
         JSONBase* item = FBookSrcData->GetItems(i)->GetObject();
-        if (item && item->IsJSONObject()) UpdateBookGroup(static_cast<JSONObject*>(item));
+        // A group that is no text (an array, an object) counts in no group, as when merging;
+        // raising here would end a refresh that runs from a destructor.
+        try {
+          if (item && item->IsJSONObject()) UpdateBookGroup(static_cast<JSONObject*>(item));
+        } catch (const Exception&) {
+        }
       }
     }
   }
@@ -216,7 +221,15 @@ String TMainLogic::RowText(int ARow) {
   std::lock_guard<std::mutex> lock(FDataLock);
   if (ARow < 0 || ARow >= int(FFilterList.size())) return String();
   JSONObject* item = FFilterList[size_t(ARow)];
-  return Format(u"【%s】%s", item->GetString(kBookSourceGroup), item->GetString(kBookSourceName));
+  // The list asks from a paint: a field whose text cannot be written shows empty.
+  auto text = [item](const auto& AKey) {
+    try {
+      return item->GetString(AKey);
+    } catch (const Exception&) {
+      return String();
+    }
+  };
+  return Format(u"【%s】%s", text(kBookSourceGroup), text(kBookSourceName));
 }
 
 int TMainLogic::RowCount() {
