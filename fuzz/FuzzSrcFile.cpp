@@ -12,42 +12,12 @@
 #include <string>
 
 #include "app/uMainLogic.h"
+#include "app/uQuietWindow.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
 
 namespace {
-
-class TQuietWindow : public IMainWindow {
- public:
-  String GetGroupFilterText() override { return String(); }
-  void SetGroupFilterItems(const std::vector<String>&) override {}
-  void SetRowCount(int) override {}
-  int GetCurrentRow() override { return -1; }
-  bool IsRowSelected(int) override { return false; }
-  void SelectSingleRow(int) override {}
-  void SetPlaceholderVisible(bool) override {}
-  void SetStatusText(int, const String&) override {}
-  String GetEditorText() override { return String(); }
-  void SetEditorText(const String&) override {}
-  String InputName(const String&, const String&, const String& ADefault) override { return ADefault; }
-  TSaveAnswer AskSave(const String&, const String&) override { return TSaveAnswer::No; }
-  bool ChooseOpenFile(const String&, String&) override { return false; }
-  bool ChooseSaveFile(const String&, String&) override { return false; }
-  bool RunReplaceGroupDialog(TReplaceGroupInput&) override { return false; }
-  void ShowError(const String&) override {}
-  TRunOptions ReadRunOptions() override { return TRunOptions(); }
-  void SetRunButton(int, const String&) override {}
-  void ClearLog() override {}
-  void AppendLog(const String&) override {}
-  void SetProgress(int, int, int) override {}
-  void SetProgressVisible(bool) override {}
-  void StartStatusTimer() override {}
-  void StopStatusTimer() override {}
-  void ShowWaitDialog() override {}
-  void CloseWaitDialog() override {}
-  bool IsDestroying() override { return false; }
-};
 
 std::string ReadAll(const std::string& AName) {
   std::ifstream f(AName, std::ios::binary);
@@ -97,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     f.write(reinterpret_cast<const char*>(Data), std::streamsize(Size));
   }
   TQuietWindow window;
+  window.PrintErrors = false;
   TMainLogic first(window);
   try {
     first.AddSrcFile(FromUtf8(in));

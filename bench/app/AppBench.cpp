@@ -19,6 +19,7 @@
 
 #include "app/uBookSourceBean.h"
 #include "app/uMainLogic.h"
+#include "app/uQuietWindow.h"
 #include "app/uRemoveRepeat.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
@@ -43,47 +44,6 @@ bool Exists(const std::string& n) {
   return stat(n.c_str(), &st) == 0;
 }
 
-// A window that shows nothing and answers nothing.
-class TQuietWindow : public IMainWindow {
- public:
-  TMainLogic* Logic = nullptr;
-  String Filter;
-  String GetGroupFilterText() override { return Filter; }
-  void SetGroupFilterItems(const std::vector<String>&) override {}
-  void SetRowCount(int) override {}
-  int GetCurrentRow() override { return -1; }
-  bool IsRowSelected(int) override { return false; }
-  void SelectSingleRow(int) override {}
-  void SetPlaceholderVisible(bool) override {}
-  void SetStatusText(int, const String&) override {}
-  String GetEditorText() override { return String(); }
-  void SetEditorText(const String&) override {}
-  String InputName(const String&, const String&, const String& ADefault) override { return ADefault; }
-  TSaveAnswer AskSave(const String&, const String&) override { return TSaveAnswer::No; }
-  bool ChooseOpenFile(const String&, String&) override { return false; }
-  bool ChooseSaveFile(const String&, String&) override { return false; }
-  bool RunReplaceGroupDialog(TReplaceGroupInput&) override { return false; }
-  void ShowError(const String& AMessage) override { std::fprintf(stderr, "error: %s\n", ToUtf8(AMessage).c_str()); }
-  TRunOptions Options;
-  TRunOptions ReadRunOptions() override { return Options; }
-  void SetRunButton(int, const String&) override {}
-  void ClearLog() override {}
-  void AppendLog(const String&) override {}
-  void SetProgress(int, int, int) override {}
-  void SetProgressVisible(bool) override {}
-  void StartStatusTimer() override {}
-  void StopStatusTimer() override {}
-  bool Closed = false;
-  void ShowWaitDialog() override {
-    Closed = false;
-    while (!(Closed && Logic->RunState() == rsIdle)) {
-      TEvent never(true);
-      MsgWaitForEvent(never, 5);
-    }
-  }
-  void CloseWaitDialog() override { Closed = true; }
-  bool IsDestroying() override { return false; }
-};
 
 std::vector<const JSONObject*> View(JSONArray& A) {
   std::vector<const JSONObject*> v;

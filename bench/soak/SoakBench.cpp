@@ -31,6 +31,7 @@
 
 #include "app/uBookSourceBean.h"
 #include "app/uMainLogic.h"
+#include "app/uQuietWindow.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
@@ -259,45 +260,6 @@ void Serve(int ASite, int Fd, const std::string& ABomb, int AStallMs) {
 
 // ---------------------------------------------------------------- the run
 
-class TQuietWindow : public IMainWindow {
- public:
-  TMainLogic* Logic = nullptr;
-  TRunOptions Options;
-  bool Closed = false;
-  String GetGroupFilterText() override { return String(); }
-  void SetGroupFilterItems(const std::vector<String>&) override {}
-  void SetRowCount(int) override {}
-  int GetCurrentRow() override { return -1; }
-  bool IsRowSelected(int) override { return false; }
-  void SelectSingleRow(int) override {}
-  void SetPlaceholderVisible(bool) override {}
-  void SetStatusText(int, const String&) override {}
-  String GetEditorText() override { return String(); }
-  void SetEditorText(const String&) override {}
-  String InputName(const String&, const String&, const String& ADefault) override { return ADefault; }
-  TSaveAnswer AskSave(const String&, const String&) override { return TSaveAnswer::No; }
-  bool ChooseOpenFile(const String&, String&) override { return false; }
-  bool ChooseSaveFile(const String&, String&) override { return false; }
-  bool RunReplaceGroupDialog(TReplaceGroupInput&) override { return false; }
-  void ShowError(const String& AMessage) override { std::fprintf(stderr, "error: %s\n", ToUtf8(AMessage).c_str()); }
-  TRunOptions ReadRunOptions() override { return Options; }
-  void SetRunButton(int, const String&) override {}
-  void ClearLog() override {}
-  void AppendLog(const String&) override {}
-  void SetProgress(int, int, int) override {}
-  void SetProgressVisible(bool) override {}
-  void StartStatusTimer() override {}
-  void StopStatusTimer() override {}
-  void ShowWaitDialog() override {
-    Closed = false;
-    while (!(Closed && Logic->RunState() == rsIdle)) {
-      TEvent never(true);
-      MsgWaitForEvent(never, 5);
-    }
-  }
-  void CloseWaitDialog() override { Closed = true; }
-  bool IsDestroying() override { return false; }
-};
 
 }  // namespace
 

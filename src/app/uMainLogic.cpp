@@ -96,12 +96,19 @@ void TMainLogic::MergeSources(JSONArray& ASource) {
 }
 
 void TMainLogic::AddSrcFile(const String& AFileName) {
-  struct TRefresh {
-    TMainLogic* Self;
-    ~TRefresh() { Self->NotifyListChange(0); }
-  } refresh{this};
-  std::unique_ptr<JSONArray> loaded = LoadSourceFile(AFileName);
-  MergeSources(*loaded);
+  // The list is refreshed in every case, also when loading failed; a refresh
+  // error never hides the loader's.
+  try {
+    std::unique_ptr<JSONArray> loaded = LoadSourceFile(AFileName);
+    MergeSources(*loaded);
+  } catch (...) {
+    try {
+      NotifyListChange(0);
+    } catch (...) {
+    }
+    throw;
+  }
+  NotifyListChange(0);
 }
 
 void TMainLogic::OpenSrcFile(const String& AFileName) {
