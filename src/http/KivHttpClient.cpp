@@ -396,6 +396,25 @@ bool THttpClient::ApplyCredential(TAuthTargetType ATarget, THttpRequest& AReques
                           C.UserName, C.Password);
 }
 
+namespace {
+// Takes the next stored credential for another pass; when none is left the
+// user and password are cleared, which ends the passes.
+bool NextCredential(const TCredentialArray& AList, int32_t& AIterator, TAuthTargetType ATarget,
+                    TCredential& AOut) {
+  if (AIterator < int32_t(AList.size())) {
+    const TCredential& c = AList[size_t(AIterator++)];
+    AOut.AuthTarget = ATarget;
+    AOut.UserName = c.UserName;
+    AOut.Password = c.Password;
+    AOut.Realm = c.Realm;
+    return true;
+  }
+  AOut.UserName.clear();
+  AOut.Password.clear();
+  return false;
+}
+}  // namespace
+
 bool THttpClient::PrepareServerCredential(THttpRequest& ARequest, THttpResponse* AResponse,
                                           THTTPState& S) {
   if (S.Status == is_ServerAuthRequired && S.ServerCredential.UserName.empty()) {
@@ -407,19 +426,9 @@ bool THttpClient::PrepareServerCredential(THttpRequest& ARequest, THttpResponse*
     S.NeedServerCredential = true;
   }
   if (!S.NeedServerCredential) return true;
-  if (S.Status == is_ServerAuthRequired) {
-    if (S.ServerIterator < int32_t(S.ServerCredentials.size())) {
-      const TCredential& c = S.ServerCredentials[S.ServerIterator++];
-      S.ServerCredential.AuthTarget = att_Server;
-      S.ServerCredential.UserName = c.UserName;
-      S.ServerCredential.Password = c.Password;
-      S.ServerCredential.Realm = c.Realm;
-    } else {
-      S.ServerCredential.UserName.clear();
-      S.ServerCredential.Password.clear();
-      S.ServerCredential.Realm = AResponse->GetRealm();
-    }
-  }
+  if (S.Status == is_ServerAuthRequired &&
+      !NextCredential(S.ServerCredentials, S.ServerIterator, att_Server, S.ServerCredential))
+    S.ServerCredential.Realm = AResponse->GetRealm();
   return !S.ServerCredential.UserName.empty() &&
          ApplyCredential(att_Server, ARequest, S.ServerCredential);
 }
@@ -436,18 +445,8 @@ bool THttpClient::PrepareProxyCredential(THttpRequest& ARequest, THttpResponse* 
     S.NeedProxyCredential = true;
   }
   if (!S.NeedProxyCredential) return true;
-  if (S.Status == is_ProxyAuthRequired) {
-    if (S.ProxyIterator < int32_t(S.ProxyCredentials.size())) {
-      const TCredential& c = S.ProxyCredentials[S.ProxyIterator++];
-      S.ProxyCredential.AuthTarget = att_Proxy;
-      S.ProxyCredential.UserName = c.UserName;
-      S.ProxyCredential.Password = c.Password;
-      S.ProxyCredential.Realm = c.Realm;
-    } else {
-      S.ProxyCredential.UserName.clear();
-      S.ProxyCredential.Password.clear();
-    }
-  }
+  if (S.Status == is_ProxyAuthRequired)
+    NextCredential(S.ProxyCredentials, S.ProxyIterator, att_Proxy, S.ProxyCredential);
   return !S.ProxyCredential.UserName.empty() &&
          ApplyCredential(att_Proxy, ARequest, S.ProxyCredential);
 }
