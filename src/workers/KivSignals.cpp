@@ -303,35 +303,78 @@ void TKIVWorkers::Clear(bool AWaitRunningDone) {
   WaitRunningJobs(wkAll, nullptr, nullptr, !AWaitRunningDone);
 }
 
+class TKIVWorkers::TClearingScope {
+ public:
+  TClearingScope(TKIVWorkers& AOwner, const TJobMatch& AMatch) : FOwner(AOwner), FMatch(AMatch) {
+    std::lock_guard<std::mutex> L(FOwner.FClearingLock);
+    FOwner.FClearing.push_back(&FMatch);
+    FOwner.FClearingCount.fetch_add(1);
+  }
+  ~TClearingScope() {
+    std::lock_guard<std::mutex> L(FOwner.FClearingLock);
+    auto& V = FOwner.FClearing;
+    for (size_t I = 0; I < V.size(); ++I)
+      if (V[I] == &FMatch) {
+        V.erase(V.begin() + static_cast<std::ptrdiff_t>(I));
+        break;
+      }
+    FOwner.FClearingCount.fetch_sub(1);
+  }
+  TClearingScope(const TClearingScope&) = delete;
+  TClearingScope& operator=(const TClearingScope&) = delete;
+
+ private:
+  TKIVWorkers& FOwner;
+  const TJobMatch& FMatch;
+};
+
 namespace {
 int Remaining(int AMaxTimes, int ADone) { return AMaxTimes < 0 ? -1 : AMaxTimes - ADone; }
 bool LimitLeft(int AMaxTimes, int ADone) { return AMaxTimes < 0 || ADone < AMaxTimes; }
 }  // namespace
 
 int TKIVWorkers::Clear(void* AObject, int AMaxTimes, bool AWaitRunningDone) {
-  int N = FSimpleJobs->Clear(AObject, AMaxTimes);
-  if (LimitLeft(AMaxTimes, N)) N += FRepeatJobs->Clear(AObject, Remaining(AMaxTimes, N));
-  if (LimitLeft(AMaxTimes, N)) {
-    TJobMatch M{TJobMatch::ByObject};
-    M.Data = AObject;
-    N += ClearChainsByMatch(M, Remaining(AMaxTimes, N));
+  TJobMatch M{TJobMatch::ByObject};
+  M.Data = AObject;
+  auto RemoveQueued = [&](int AMax) {
+    int N = FSimpleJobs->Clear(AObject, AMax);
+    if (LimitLeft(AMax, N)) N += FRepeatJobs->Clear(AObject, Remaining(AMax, N));
+    if (LimitLeft(AMax, N)) N += ClearChainsByMatch(M, Remaining(AMax, N));
+    return N;
+  };
+  if (AMaxTimes >= 0 || !AWaitRunningDone) {
+    int N = RemoveQueued(AMaxTimes);
+    if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkObject, AObject, nullptr, !AWaitRunningDone);
+    return N;
   }
-  if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkObject, AObject, nullptr, !AWaitRunningDone);
-  return N;
+  TClearingScope Refusing(*this, M);
+  int N = RemoveQueued(-1);
+  WaitRunningJobs(wkObject, AObject, nullptr, false);
+  // A job of it that posted just before the scope began has ended by now, so
+  // its post is queued and goes here.
+  return N + RemoveQueued(-1);
 }
 
 int TKIVWorkers::Clear(const TJobMethod& AProc, void* AData, int AMaxTimes, bool AWaitRunningDone) {
-  int N = FSimpleJobs->Clear(AProc, AData, AMaxTimes);
-  if (LimitLeft(AMaxTimes, N)) N += FRepeatJobs->Clear(AProc, AData, Remaining(AMaxTimes, N));
-  if (LimitLeft(AMaxTimes, N)) {
-    TJobMatch M{TJobMatch::ByProc};
-    M.Proc = AProc;
-    M.Data = AData;
+  TJobMatch M{TJobMatch::ByProc};
+  M.Proc = AProc;
+  M.Data = AData;
+  auto RemoveQueued = [&](int AMax) {
+    int N = FSimpleJobs->Clear(AProc, AData, AMax);
+    if (LimitLeft(AMax, N)) N += FRepeatJobs->Clear(AProc, AData, Remaining(AMax, N));
     // Waiting jobs carry no datum: a datum given here never matches one.
-    N += ClearChainsByMatch(M, Remaining(AMaxTimes, N));
+    if (LimitLeft(AMax, N)) N += ClearChainsByMatch(M, Remaining(AMax, N));
+    return N;
+  };
+  if (AMaxTimes >= 0 || !AWaitRunningDone) {
+    int N = RemoveQueued(AMaxTimes);
+    if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkProc, &AProc, AData, !AWaitRunningDone);
+    return N;
   }
-  if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkProc, &AProc, AData, !AWaitRunningDone);
-  return N;
+  TClearingScope Refusing(*this, M);
+  int N = RemoveQueued(-1);
+  WaitRunningJobs(wkProc, &AProc, AData, false);
+  return N + RemoveQueued(-1);
 }
 
 int TKIVWorkers::Clear(const String& ASignalName, bool AWaitRunningDone) {

@@ -693,8 +693,16 @@ TJobHandle TKIVWorkers::PostLongJob(TJobProcRef AJobProc, void* AData, TJobDataF
   return DoPost(J);
 }
 
+bool TKIVWorkers::RefusedWhileClearing(PJob AJob) {
+  std::lock_guard<std::mutex> L(FClearingLock);
+  for (const kiv_detail::TJobMatch* M : FClearing)
+    if (M->Matches(AJob)) return true;
+  return false;
+}
+
 TJobHandle TKIVWorkers::DoPost(PJob AJob) {
-  if (FTerminating.load() || AJob->JobProc.IsNull()) {
+  if (FTerminating.load() || AJob->JobProc.IsNull() ||
+      (FClearingCount.load() > 0 && RefusedWhileClearing(AJob))) {
     AJob->Next = nullptr;
     FreeJob(AJob);
     return 0;

@@ -634,6 +634,11 @@ class TKIVWorkers {
   int ClearChainsByMatch(const kiv_detail::TJobMatch& AMatch, int AMaxTimes);
   bool HasJobRunning(int AWaitType, const void* AParam1, void* AParam2, bool& AMarkOnly);
   void WaitRunningJobs(int AWaitType, const void* AParam1, void* AParam2, bool AMarkOnly);
+  // While a waiting Clear of an object or procedure runs, posts of what it
+  // clears are refused: a running job posting its successor on the way out
+  // would otherwise outlive the Clear (and run on a freed object).
+  class TClearingScope;
+  bool RefusedWhileClearing(PJob AJob);
 
   std::vector<TKIVWorker*> FWorkers;
   std::atomic<int> FWorkerCount{0};
@@ -651,6 +656,9 @@ class TKIVWorkers {
   std::atomic<int> FFireTimeout{15000};
   std::atomic<uint32_t> FForceQuitTimeout{10000};
   std::atomic<bool> FTerminating{false};
+  std::mutex FClearingLock;
+  std::vector<const kiv_detail::TJobMatch*> FClearing;  // under FClearingLock
+  std::atomic<int> FClearingCount{0};
   int FCPUNum = 1;
   std::recursive_mutex FLocker;
   TSimpleJobs* FSimpleJobs = nullptr;

@@ -248,6 +248,45 @@ TEST(KivSignals, ClearByObjectOrProcedureMarksAndWaitsForRunningJobs) {
   }
 }
 
+// A job that posts its successor on the way out, even when told to end: the
+// successor must not outlive a waiting Clear (it would run on a freed object),
+// and posting works again once Clear has returned.
+TEST(KivSignals, AWaitingClearRefusesWhatTheRunningJobsPostWhileEnding) {
+  auto P = NewPool();
+  struct TReposter {
+    TKIVWorkers* Pool;
+    std::atomic<int> Runs{0};
+    std::atomic<bool> Started{false}, Stop{false};
+    std::atomic<TJobHandle> LastPost{1};
+    void Run(PJob J) {
+      Runs.fetch_add(1);
+      Started = true;
+      if (Stop) return;
+      auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!J->IsTerminated() && std::chrono::steady_clock::now() < Deadline) SleepMs(2);
+      LastPost = Pool->Post(MakeJobProc<&TReposter::Run>(this));
+    }
+  };
+  for (int Form = 0; Form < 2; ++Form) {
+    SCOPED_TRACE(Form == 0 ? "by object" : "by procedure");
+    TReposter T{P.get()};
+    TJobMethod M = MakeJobProc<&TReposter::Run>(&T);
+    P->Post(M);
+    ASSERT_TRUE(WaitUntil([&] { return T.Started.load(); }));
+    int Removed = Form == 0 ? P->Clear(static_cast<void*>(&T), -1, true) : P->Clear(M, nullptr, -1, true);
+    EXPECT_EQ(Removed, 0);
+    EXPECT_EQ(T.LastPost.load(), TJobHandle(0)) << "the successor was refused";
+    int RunsAtReturn = T.Runs.load();
+    SleepMs(200);
+    EXPECT_EQ(T.Runs.load(), RunsAtReturn) << "nothing of it ran after Clear returned";
+    EXPECT_EQ(P->SimpleJobCount(), 0);
+    T.Stop = true;
+    EXPECT_NE(P->Post(M), TJobHandle(0));
+    EXPECT_TRUE(WaitUntil([&] { return T.Runs.load() == RunsAtReturn + 1; }));
+    P->Clear(static_cast<void*>(&T), -1, true);  // T goes out of scope next
+  }
+}
+
 TEST(KivSignals, AJobRunRightAfterAnotherOnTheSameWorkerCanStillBeMarked) {
   auto P = NewPool(1);
   struct TTarget {
