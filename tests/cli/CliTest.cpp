@@ -170,9 +170,9 @@ TEST(CliExport, WithoutOutputNothingIsWritten) {
 // Published files: a second copy of a file is removed whole, and an export
 // read back and exported again is the same bytes.
 TEST(CliExport, RealFilesDedupeAndRoundTrip) {
-  const std::string real = std::string(TANVORK_SHARED_DIR) + "/data/real/";
+  const std::string real = std::string(TANVORK_TEST_DATA) + "/real/";
   const std::string a = real + "choue_bookSource_3.0.json", b = real + "cwl666_freebook3_data.json";
-  if (!fs::exists(a) || !fs::exists(b)) GTEST_SKIP() << "real book-source files not found in " << real;
+  ASSERT_TRUE(fs::exists(a) && fs::exists(b)) << "missing test data in " << real;
   TempDir dir;
   const TCliResult plain = RunCli({a, b, "-o", dir / "plain.json"});
   ASSERT_EQ(plain.Status, 0) << plain.Err;

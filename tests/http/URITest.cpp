@@ -230,10 +230,13 @@ TEST(URI, TruncatedAndOddTextsParse) {
 // Every address of a published file: real sources write 'http://host#' to tell
 // copies apart, and such a host must come out clean.
 TEST(URI, RealSourceAddressesHaveCleanHosts) {
-  const std::string path = std::string(TANVORK_SHARED_DIR) + "/data/real/lijian_myBookSource.json";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) GTEST_SKIP() << "real source file not found: " << path;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  for (const char* name : {"choue_bookSource_3.0.json", "cwl666_freebook3_data.json"}) {
+    const std::string path = std::string(TANVORK_TEST_DATA) + "/real/" + name;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "missing test data: " << path;
+    text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   const std::string key = "\"bookSourceUrl\"";
   size_t checked = 0, withFragment = 0;
   for (size_t p = text.find(key); p != std::string::npos; p = text.find(key, p + 1)) {
