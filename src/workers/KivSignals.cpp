@@ -333,48 +333,46 @@ int Remaining(int AMaxTimes, int ADone) { return AMaxTimes < 0 ? -1 : AMaxTimes 
 bool LimitLeft(int AMaxTimes, int ADone) { return AMaxTimes < 0 || ADone < AMaxTimes; }
 }  // namespace
 
-int TKIVWorkers::Clear(void* AObject, int AMaxTimes, bool AWaitRunningDone) {
-  TJobMatch M{TJobMatch::ByObject};
-  M.Data = AObject;
+// AClearIn(queue, limit) removes from one job queue; the waiting chains are
+// matched by AMatch.
+template <class TClearIn>
+int TKIVWorkers::ClearAndWait(const TJobMatch& AMatch, TClearIn&& AClearIn, int AMaxTimes, bool AWaitRunningDone,
+                              int AWaitType, const void* AParam1, void* AParam2) {
   auto RemoveQueued = [&](int AMax) {
-    int N = FSimpleJobs->Clear(AObject, AMax);
-    if (LimitLeft(AMax, N)) N += FRepeatJobs->Clear(AObject, Remaining(AMax, N));
-    if (LimitLeft(AMax, N)) N += ClearChainsByMatch(M, Remaining(AMax, N));
+    int N = AClearIn(static_cast<TJobBase*>(FSimpleJobs), AMax);
+    if (LimitLeft(AMax, N)) N += AClearIn(static_cast<TJobBase*>(FRepeatJobs), Remaining(AMax, N));
+    if (LimitLeft(AMax, N)) N += ClearChainsByMatch(AMatch, Remaining(AMax, N));
     return N;
   };
   if (AMaxTimes >= 0 || !AWaitRunningDone) {
     int N = RemoveQueued(AMaxTimes);
-    if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkObject, AObject, nullptr, !AWaitRunningDone);
+    if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(AWaitType, AParam1, AParam2, !AWaitRunningDone);
     return N;
   }
-  TClearingScope Refusing(*this, M);
+  TClearingScope Refusing(*this, AMatch);
   int N = RemoveQueued(-1);
-  WaitRunningJobs(wkObject, AObject, nullptr, false);
+  WaitRunningJobs(AWaitType, AParam1, AParam2, false);
   // A job of it that posted just before the scope began has ended by now, so
   // its post is queued and goes here.
   return N + RemoveQueued(-1);
 }
 
+int TKIVWorkers::Clear(void* AObject, int AMaxTimes, bool AWaitRunningDone) {
+  TJobMatch M{TJobMatch::ByObject};
+  M.Data = AObject;
+  return ClearAndWait(
+      M, [&](TJobBase* Q, int AMax) { return Q->Clear(AObject, AMax); }, AMaxTimes, AWaitRunningDone, wkObject,
+      AObject, nullptr);
+}
+
 int TKIVWorkers::Clear(const TJobMethod& AProc, void* AData, int AMaxTimes, bool AWaitRunningDone) {
+  // Waiting jobs carry no datum: a datum given here never matches one.
   TJobMatch M{TJobMatch::ByProc};
   M.Proc = AProc;
   M.Data = AData;
-  auto RemoveQueued = [&](int AMax) {
-    int N = FSimpleJobs->Clear(AProc, AData, AMax);
-    if (LimitLeft(AMax, N)) N += FRepeatJobs->Clear(AProc, AData, Remaining(AMax, N));
-    // Waiting jobs carry no datum: a datum given here never matches one.
-    if (LimitLeft(AMax, N)) N += ClearChainsByMatch(M, Remaining(AMax, N));
-    return N;
-  };
-  if (AMaxTimes >= 0 || !AWaitRunningDone) {
-    int N = RemoveQueued(AMaxTimes);
-    if (LimitLeft(AMaxTimes, N)) WaitRunningJobs(wkProc, &AProc, AData, !AWaitRunningDone);
-    return N;
-  }
-  TClearingScope Refusing(*this, M);
-  int N = RemoveQueued(-1);
-  WaitRunningJobs(wkProc, &AProc, AData, false);
-  return N + RemoveQueued(-1);
+  return ClearAndWait(
+      M, [&](TJobBase* Q, int AMax) { return Q->Clear(AProc, AData, AMax); }, AMaxTimes, AWaitRunningDone, wkProc,
+      &AProc, AData);
 }
 
 int TKIVWorkers::Clear(const String& ASignalName, bool AWaitRunningDone) {

@@ -639,6 +639,9 @@ class TKIVWorkers {
   // would otherwise outlive the Clear (and run on a freed object).
   class TClearingScope;
   bool RefusedWhileClearing(PJob AJob);
+  template <class TClearIn>
+  int ClearAndWait(const kiv_detail::TJobMatch& AMatch, TClearIn&& AClearIn, int AMaxTimes, bool AWaitRunningDone,
+                   int AWaitType, const void* AParam1, void* AParam2);
 
   std::vector<TKIVWorker*> FWorkers;
   std::atomic<int> FWorkerCount{0};
