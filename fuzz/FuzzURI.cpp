@@ -1,5 +1,6 @@
 // URL records, relative paths, URL encoding, header text and header parameters.
 #include "FuzzText.h"
+#include "http/KivHttpHeaders.h"
 #include "http/KivURI.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {

@@ -9,6 +9,7 @@
 #include "http/KivCookies.h"
 #include "http/KivCredentials.h"
 #include "http/KivHttpException.h"
+#include "http/KivHttpHeaders.h"
 #include "http/KivURI.h"
 #include "http/transport/KivHttpTransport.h"
 #include "support/KivStream.h"

@@ -243,6 +243,21 @@ String LowerCaseAscii(StringView S) {
   return r;
 }
 
+bool SameTextAscii(StringView A, StringView B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (LowerAscii(A[i]) != LowerAscii(B[i])) return false;
+  return true;
+}
+
+bool StartsTextAscii(StringView S, StringView Prefix) {
+  return S.size() >= Prefix.size() && SameTextAscii(S.substr(0, Prefix.size()), Prefix);
+}
+
+bool EndsTextAscii(StringView S, StringView Suffix) {
+  return S.size() >= Suffix.size() && SameTextAscii(S.substr(S.size() - Suffix.size()), Suffix);
+}
+
 // ---------------------------------------------------------------- encodings
 
 void SwapByteOrder(void* Bytes, int64_t Len) {

@@ -93,6 +93,10 @@ String ReadLine(const char16_t*& P, bool SkipEmpty);
 // Trimming and case rules of the application (codes <= 32 trimmed; A-Z only).
 String Trim(StringView S);
 String LowerCaseAscii(StringView S);
+// ASCII-only case folding for protocol names (header, scheme and cookie names).
+bool SameTextAscii(StringView A, StringView B);
+bool StartsTextAscii(StringView S, StringView Prefix);
+bool EndsTextAscii(StringView S, StringView Suffix);
 
 // Encodings.
 void SwapByteOrder(void* Bytes, int64_t Len);

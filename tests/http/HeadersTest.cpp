@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "http/KivURI.h"
+#include "http/KivHttpHeaders.h"
 
 namespace {
 
