@@ -4,6 +4,7 @@
 #include <optional>
 #include <thread>
 
+#include "workers/KivJobGroup.h"
 #include "workers/KivWorker.h"
 
 namespace {

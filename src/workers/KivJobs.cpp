@@ -4,6 +4,7 @@
 #include <ctime>
 #include <thread>
 
+#include "workers/KivJobs.h"
 #include "workers/KivWorker.h"
 
 TJobPool* GlobalJobPool = nullptr;

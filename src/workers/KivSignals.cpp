@@ -6,11 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "workers/KivSignals.h"
 #include "workers/KivWorker.h"
-
-namespace kiv_detail {
-PJob NewJobRecord();
-}
 
 using kiv_detail::TJobMatch;
 

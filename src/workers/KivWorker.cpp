@@ -23,12 +23,6 @@
 
 TKIVWorkers* GlobalWorkers = nullptr;
 
-namespace kiv_detail {
-void StartClock();
-PJob NewJobRecord();
-void RecycleJobRecord(PJob AJob);
-}  // namespace kiv_detail
-
 using kiv_detail::NewJobRecord;
 
 namespace {
