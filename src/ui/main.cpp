@@ -1,12 +1,14 @@
 // tanvork: the desktop program.
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMetaObject>
 #include <cstdio>
 #include <cstdlib>
 
 #include "http/KivHttpClient.h"
 #include "ui/uFrmMain.h"
+#include "ui/uStartupFiles.h"
 #include "workers/KivWorker.h"
 
 namespace {
@@ -30,6 +32,12 @@ int main(int argc, char** argv) {
   InitHttpClient();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
+#ifdef TANVORK_APP_ID
+  // Wayland compositors match the window with its menu entry (and icon) by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral(TANVORK_APP_ID));
+#endif
+  // The installed icon; from a build folder there is none and Qt's default stays.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tanvork")));
   KivWorkerInit();
   // Main-thread jobs of the pool run from Qt's loop, also inside modal dialogs.
   SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { PumpMessages(); }, Qt::QueuedConnection); });
@@ -37,6 +45,8 @@ int main(int argc, char** argv) {
   {
     TForm1 window;
     window.show();
+    // Files from the command line (the menu entry's "Open with"), after Qt took its options.
+    OpenStartupFiles(window, QApplication::arguments());
     rc = app.exec();
   }
   KivWorkerFinal();

@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
   {
     TMainWindowTest mainWindow;
     TDialogsTest dialogs;
-    for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs)})
+    TStartupFilesTest startupFiles;
+    for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
+                           static_cast<QObject*>(&startupFiles)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;
         failed += QTest::qExec(suite, argc, argv);

@@ -78,3 +78,16 @@ class TDialogsTest : public TWindowFixture {
   struct TServers;
   TServers* FServers = nullptr;
 };
+
+class TStartupFilesTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void filesFromArguments_data();
+  void filesFromArguments();
+  void loadsInOrderAfterTheWindowShows();
+  void stopsAtTheFirstFailingFile_data();
+  void stopsAtTheFirstFailingFile();
+  void relativePathLoadsFromTheCurrentFolder();
+};
