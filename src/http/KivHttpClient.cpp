@@ -22,6 +22,17 @@ String TransportMessage(StringView Fmt, const THttpTransportRequest& H) {
   return Format(Fmt, H.LastError(), H.LastErrorText());
 }
 
+[[noreturn]] void ThrowPassFailure(TTransportFailure AFailure) {
+  switch (AFailure) {
+    case TTransportFailure::ServerCertificate:
+      throw EHTTPException(u"Server Certificate Invalid or not present");
+    case TTransportFailure::ClientCertificate:
+      throw EHTTPException(u"Unspecified certificate from client");
+    default:
+      throw EHTTPException(u"Execution of request terminated with unknown error");
+  }
+}
+
 bool SameHost(const TURI& A, const TURI& B) {
   return SameTextAscii(A.Host(), B.Host()) && A.Port() == B.Port();
 }
@@ -286,12 +297,8 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     if (src) src->SetPosition(srcPos);
     if (response) response->ClearContent();
 
-    switch (ExecutePass(req, response, AResponseContent)) {
-      case 0: break;
-      case 2: throw EHTTPException(u"Server Certificate Invalid or not present");
-      case 3: throw EHTTPException(u"Unspecified certificate from client");
-      default: throw EHTTPException(u"Execution of request terminated with unknown error");
-    }
+    if (ExecutePass(req, response, AResponseContent) != THttpPassResult::Answered)
+      ThrowPassFailure(req.FLastFailure);
     // A caller that needs only the status never pulls the body.
     if (!isHead && !FStatusOnly) response->ReadContent(response->FContentStream);
     response->FinishContent();
@@ -299,12 +306,12 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     if (FAllowCookies) StoreResponseCookies(req, *response);
 
     const int32_t status = response->StatusCode();
-    if (status == 200) break;
-    if (status == 401) {
+    if (status == HTTP_STATUS_OK) break;
+    if (status == HTTP_STATUS_DENIED) {
       state.Status = is_ServerAuthRequired;
       continue;
     }
-    if (status == 407) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
       state.Status = is_ProxyAuthRequired;
       continue;
     }
@@ -322,8 +329,9 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
   return response;
 }
 
-int THttpClient::ExecutePass(THttpRequest& ARequest, std::shared_ptr<THttpResponse>& AResponse,
-                             TStream* AResponseContent) {
+THttpPassResult THttpClient::ExecutePass(THttpRequest& ARequest,
+                                         std::shared_ptr<THttpResponse>& AResponse,
+                                         TStream* AResponseContent) {
   THttpTransportRequest& h = *ARequest.FWRequest;
   TStream* src = ARequest.FSourceStream;
   const int64_t bodySize = src ? std::max<int64_t>(src->Size() - src->Position(), 0) : 0;
@@ -333,11 +341,8 @@ int THttpClient::ExecutePass(THttpRequest& ARequest, std::shared_ptr<THttpRespon
   auto failure = [&ARequest, &h]() {
     ARequest.FLastError = h.LastError();
     ARequest.FLastErrorText = h.LastErrorText();
-    switch (h.LastFailure()) {
-      case TTransportFailure::ServerCertificate: return 2;
-      case TTransportFailure::ClientCertificate: return 3;
-      default: return 1;
-    }
+    ARequest.FLastFailure = h.LastFailure();
+    return THttpPassResult::TransportFailed;
   };
   if (!h.SendRequest(bodySize)) return failure();
 
@@ -358,7 +363,7 @@ int THttpClient::ExecutePass(THttpRequest& ARequest, std::shared_ptr<THttpRespon
   if (!AResponse)
     AResponse = std::make_shared<THttpResponse>(ARequest.shared_from_this(), AResponseContent);
   AResponse->ResetForPass();
-  return 0;
+  return THttpPassResult::Answered;
 }
 
 void THttpClient::ApplyProxy(THttpRequest& ARequest) {
@@ -560,7 +565,7 @@ THttpResult THttpClient::GetRange(StringView AURL, int64_t AStart, int64_t AnEnd
 bool THttpClient::CheckDownloadResume(StringView AURL) {
   THttpHeaders range(u"Range", u"bytes=0-1");
   THttpResult r = Head(AURL, &range);
-  if (r.StatusCode() == 206) return true;
+  if (r.StatusCode() == HTTP_STATUS_PARTIAL_CONTENT) return true;
   if (!r.Response) return false;
   String accept = r.Response->GetHeaderValue(u"Accept-Ranges");
   return !accept.empty() && !SameTextAscii(accept, u"none");

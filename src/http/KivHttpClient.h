@@ -17,6 +17,9 @@
 enum THttpCharsetType { hct_GB2312, hct_UTF8, hct_GBK, hct_ISO8859_1, hct_UTF16, hct_BIG5 };
 enum THttpProtocolVersion { hpv_UNKNOWN_HTTP, hpv_HTTP_1_0, hpv_HTTP_1_1, hpv_HTTP_2_0 };
 enum InternalState { is_Other, is_ProxyAuthRequired, is_ServerAuthRequired };
+// What one pass of the request loop came to. Why a failed pass failed is the
+// request's LastFailure (and LastError, LastErrorText).
+enum class THttpPassResult { Answered, TransportFailed };
 
 class THttpClient;
 class THttpRequest;
@@ -109,6 +112,7 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   THttpHeaders& HeaderList() { return *FHeaders; }
   int32_t LastError() const { return FLastError; }
   String LastErrorText() const { return FLastErrorText; }
+  TTransportFailure LastFailure() const { return FLastFailure; }
   const String& Method() const { return FMethodString; }
   THttpClient& Client() const { return FClient; }
   THttpTransportRequest& Handle() const { return *FWRequest; }
@@ -126,6 +130,7 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   TCredential FLocalCredential;
   int32_t FLastError = 0;
   String FLastErrorText;
+  TTransportFailure FLastFailure = TTransportFailure::None;
   std::unique_ptr<THttpConnection> FWConnect;
   std::unique_ptr<THttpTransportRequest> FWRequest;
   uint32_t FLastProxyAuthScheme = 0;
@@ -236,9 +241,10 @@ class THttpClient {
 
   std::shared_ptr<THttpResponse> ExecuteHTTP(const std::shared_ptr<THttpRequest>& ARequest,
                                              TStream* AResponseContent);
-  // 0 success, 1 other failure, 2 invalid server certificate, 3 client certificate asked.
-  virtual int ExecutePass(THttpRequest& ARequest, std::shared_ptr<THttpResponse>& AResponse,
-                          TStream* AResponseContent);
+  // Sends the request once and reads the answer's status and headers.
+  virtual THttpPassResult ExecutePass(THttpRequest& ARequest,
+                                      std::shared_ptr<THttpResponse>& AResponse,
+                                      TStream* AResponseContent);
   virtual TCredentialArray GetCredentials(TAuthTargetType AnAuthTargetType, StringView ARealm,
                                           StringView AURL);
 

@@ -222,6 +222,7 @@ TEST_F(HttpClientTest, UnreachableHostsFailWithTheGeneralMessage) {
     EXPECT_EQ(r.Response, nullptr);
     ASSERT_NE(r.Request, nullptr);
     EXPECT_NE(r.Request->LastError(), 0);
+    EXPECT_EQ(r.Request->LastFailure(), TTransportFailure::Other);
   }
 }
 
@@ -657,6 +658,14 @@ TEST_F(HttpClientTest, SelfSignedServerIsRefused) {
   });
   tls.Start();
   ExpectRaises([&] { Client.Get(U(tls.Url("/"))); }, u"Server Certificate Invalid or not present");
+  // The failed pass leaves its kind on the request for a caller that handles the error.
+  THttpClient handled;
+  String error;
+  handled.OnRequestError = [&](void*, const String& E) { error = E; };
+  THttpResult r = handled.Get(U(tls.Url("/")));
+  EXPECT_EQ(error, u"Server Certificate Invalid or not present");
+  ASSERT_NE(r.Request, nullptr);
+  EXPECT_EQ(r.Request->LastFailure(), TTransportFailure::ServerCertificate);
 }
 
 TEST_F(HttpClientTest, RedirectsToOtherSchemesSendNothing) {

@@ -467,8 +467,9 @@ size_t THttpTransportRequest::OnHeader(const char* Data, size_t Size) {
   }
   if (line.empty()) {
     // curl repeats a challenged request itself for schemes that need a round trip.
-    bool curlRetries = (FStatus == 401 && !FUser.empty() && FServerScheme != AUTH_SCHEME_BASIC) ||
-                       (FStatus == 407 && !FProxyUser.empty() && FProxyScheme != AUTH_SCHEME_BASIC);
+    bool curlRetries =
+        (FStatus == HTTP_STATUS_DENIED && !FUser.empty() && FServerScheme != AUTH_SCHEME_BASIC) ||
+        (FStatus == HTTP_STATUS_PROXY_AUTH_REQ && !FProxyUser.empty() && FProxyScheme != AUTH_SCHEME_BASIC);
     if (FStatus >= 200 && !curlRetries) FHeadersDone = true;
     return Size;
   }
@@ -646,10 +647,10 @@ bool THttpTransportRequest::QueryAuthSchemes(uint32_t& Supported, uint32_t& Firs
                                              uint32_t& Target) {
   Supported = First = 0;
   const char* header = nullptr;
-  if (FStatus == 401) {
+  if (FStatus == HTTP_STATUS_DENIED) {
     header = "www-authenticate";
     Target = AUTH_TARGET_SERVER;
-  } else if (FStatus == 407) {
+  } else if (FStatus == HTTP_STATUS_PROXY_AUTH_REQ) {
     header = "proxy-authenticate";
     Target = AUTH_TARGET_PROXY;
   } else {

@@ -22,6 +22,14 @@ enum : int32_t {
   ERROR_TRANSPORT_INVALID_PARAMETER = 12004,
 };
 
+// The HTTP status codes the client and the transport act on.
+enum : int32_t {
+  HTTP_STATUS_OK = 200,
+  HTTP_STATUS_PARTIAL_CONTENT = 206,
+  HTTP_STATUS_DENIED = 401,
+  HTTP_STATUS_PROXY_AUTH_REQ = 407,
+};
+
 // How a failed send or receive is told apart by the client.
 enum class TTransportFailure { None, ServerCertificate, ClientCertificate, Other };
 
