@@ -181,7 +181,7 @@ void TJobGroup::Cancel(bool AWaitRunningDone) {
       FCanceled.fetch_add(Withdrawn);
       FPosted.fetch_sub(Withdrawn);
     }
-    FOwner->WaitRunningJobs(3, this, nullptr, !AWaitRunningDone);
+    FOwner->WaitRunningJobs(TKIVWorkers::wkGroup, this, nullptr, !AWaitRunningDone);
   }
   bool Done;
   int Canceled;

@@ -209,8 +209,7 @@ bool TJobMatch::Matches(PJob AJob) const {
     case ByGroup:
       return (AJob->Flags & JOB_GROUP) && AJob->Group == Group;
     case ByProc:
-      return AJob->JobProc == Proc &&
-             (Data == nullptr || Data == reinterpret_cast<void*>(intptr_t(-1)) || AJob->Data == Data);
+      return AJob->JobProc == Proc && DataMatches(Data, AJob->Data);
   }
   return false;
 }
@@ -366,7 +365,7 @@ int TSimpleJobs::ClearGroup(TJobGroup* AGroup) {
 bool TSimpleJobs::Clear(TJobHandle AHandle) {
   if (AHandle == 0) return false;
   TJobMatch M{TJobMatch::ByHandle};
-  M.Job = reinterpret_cast<PJob>(AHandle & ~TJobHandle(3));
+  M.Job = JobOfHandle(AHandle);
   M.MaxTimes = 1;
   return RemoveMatching(M) > 0;
 }
@@ -574,7 +573,7 @@ PJob TRepeatJobs::Unlink(PJob AJob) {
 bool TRepeatJobs::Clear(TJobHandle AHandle) {
   if (AHandle == 0) return false;
   TJobMatch M{TJobMatch::ByHandle};
-  M.Job = reinterpret_cast<PJob>(AHandle & ~TJobHandle(3));
+  M.Job = JobOfHandle(AHandle);
   M.MaxTimes = 1;
   return RemoveMatching(M) > 0;
 }

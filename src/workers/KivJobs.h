@@ -37,7 +37,8 @@ constexpr int32_t JOB_SIGNAL = 0x10;
 constexpr int32_t JOB_TERMINATED = 0x20;
 constexpr int32_t JOB_GROUP = 0x40;
 constexpr int32_t JOB_ANON_PROC = 0x80;
-constexpr int32_t JOB_DATA_OWNER = 0xF00;
+constexpr int32_t JOB_DATA_OWNER = 0xF00;  // the datum's TJobDataFreeType
+constexpr int JOB_DATA_OWNER_SHIFT = 8;
 
 enum TJobDataFreeType {
   jdfFreeByUser = 0,
@@ -191,8 +192,15 @@ TJobMethod MakeForProc(T* AObject) {
 }
 inline TJobMethod MakeJobProc(TJobProcG AProc) { return {reinterpret_cast<void*>(AProc), nullptr}; }
 
-// Job handle: the record's address | kind (0 simple, 1 timed, 2 signal wait).
+// Job handle: the record's address | its kind in the two low bits.
 using TJobHandle = uintptr_t;
+enum TJobHandleKind : TJobHandle { jhkSimple = 0, jhkTimed = 1, jhkSignalWait = 2 };
+constexpr TJobHandle JOB_HANDLE_KIND_MASK = 3;
+inline TJobHandleKind JobHandleKind(TJobHandle AHandle) {
+  return static_cast<TJobHandleKind>(AHandle & JOB_HANDLE_KIND_MASK);
+}
+// The record the handle was given for (it may be free or reused by now).
+inline PJob JobOfHandle(TJobHandle AHandle) { return reinterpret_cast<PJob>(AHandle & ~JOB_HANDLE_KIND_MASK); }
 
 struct TJob {
   int64_t FirstRunTime;
@@ -224,7 +232,9 @@ struct TJob {
   // Sets or clears JOB_TERMINATED; only the job's own procedure may call it
   // while the job runs (a repeating job ends its repetition this way).
   void SetIsTerminated(bool AValue);
-  TJobDataFreeType FreeType() const { return static_cast<TJobDataFreeType>((Flags >> 8) & 0xF); }
+  TJobDataFreeType FreeType() const {
+    return static_cast<TJobDataFreeType>((Flags & JOB_DATA_OWNER) >> JOB_DATA_OWNER_SHIFT);
+  }
   bool InMainThread() const { return (Flags & JOB_IN_MAIN_THREAD) != 0; }
 };
 static_assert(std::is_trivially_copyable_v<TJob>);
@@ -311,6 +321,11 @@ struct TJobMatch {
   int MaxTimes = -1;
   bool Matches(PJob AJob) const;
 };
+
+// A removal by procedure with no datum (null, or all bits set) matches every datum.
+inline bool DataMatches(const void* AWanted, const void* AData) {
+  return AWanted == nullptr || AWanted == reinterpret_cast<const void*>(intptr_t(-1)) || AWanted == AData;
+}
 }  // namespace kiv_detail
 
 class TSimpleJobs : public TJobBase {

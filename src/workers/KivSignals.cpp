@@ -11,10 +11,6 @@
 
 using kiv_detail::TJobMatch;
 
-namespace {
-enum : int { wkObject = 0, wkProc = 1, wkSource = 2, wkGroup = 3, wkJob = 4, wkAll = 255 };
-}
-
 PSignal TKIVWorkers::SignalById(int AId) { return static_cast<PSignal>(FSignalJobs->FindFirstData(static_cast<uintptr_t>(AId))); }
 
 int TKIVWorkers::FindSignal(const String& AName) {
@@ -53,7 +49,7 @@ TJobHandle TKIVWorkers::PostWait(TJobProcRef AJobProc, int ASignalId, bool ARunI
     if (PSignal S = SignalById(ASignalId)) {
       J->Next = S->First;
       S->First = J;
-      return reinterpret_cast<TJobHandle>(J) | 2;
+      return reinterpret_cast<TJobHandle>(J) | jhkSignalWait;
     }
   }
   FreeJob(J);
@@ -142,7 +138,7 @@ void TKIVWorkers::AfterSignalRun(PJob AJob, int64_t AUsedTime) {
   }
 }
 
-bool TKIVWorkers::HasJobRunning(int AWaitType, const void* AParam1, void* AParam2, bool& AMarkOnly) {
+bool TKIVWorkers::HasJobRunning(TWaitKind AWaitType, const void* AParam1, void* AParam2, bool& AMarkOnly) {
   bool Result = false;
   std::optional<Exception> Unknown;
   const uintptr_t Self = static_cast<uintptr_t>(pthread_self());
@@ -171,7 +167,7 @@ bool TKIVWorkers::HasJobRunning(int AWaitType, const void* AParam1, void* AParam
           const TJobMethod* P = static_cast<const TJobMethod*>(AParam1);
           void* D = W->FActiveJobData.load();
           Match = W->FActiveJobCode.load() == P->Code && W->FActiveJobObject.load() == P->Data &&
-                  (AParam2 == nullptr || AParam2 == reinterpret_cast<void*>(intptr_t(-1)) || AParam2 == D);
+                  kiv_detail::DataMatches(AParam2, D);
           break;
         }
         case wkSource:
@@ -187,7 +183,7 @@ bool TKIVWorkers::HasJobRunning(int AWaitType, const void* AParam1, void* AParam
           Match = true;
           break;
         default: {
-          Exception E(Format(u"未知的等待正在执行作业完成方式:%d", AWaitType));
+          Exception E(Format(u"未知的等待正在执行作业完成方式:%d", static_cast<int>(AWaitType)));
           if (OnError) {
             ReportError(W->FActiveJob.load(), E, jesWaitDone);
             continue;
@@ -210,7 +206,7 @@ bool TKIVWorkers::HasJobRunning(int AWaitType, const void* AParam1, void* AParam
   return Result;
 }
 
-void TKIVWorkers::WaitRunningJobs(int AWaitType, const void* AParam1, void* AParam2, bool AMarkOnly) {
+void TKIVWorkers::WaitRunningJobs(TWaitKind AWaitType, const void* AParam1, void* AParam2, bool AMarkOnly) {
   for (;;) {
     if (!HasJobRunning(AWaitType, AParam1, AParam2, AMarkOnly) || AMarkOnly) return;
     if (IsMainThread()) PumpMessages();
@@ -334,7 +330,7 @@ bool LimitLeft(int AMaxTimes, int ADone) { return AMaxTimes < 0 || ADone < AMaxT
 // matched by AMatch.
 template <class TClearIn>
 int TKIVWorkers::ClearAndWait(const TJobMatch& AMatch, TClearIn&& AClearIn, int AMaxTimes, bool AWaitRunningDone,
-                              int AWaitType, const void* AParam1, void* AParam2) {
+                              TWaitKind AWaitType, const void* AParam1, void* AParam2) {
   auto RemoveQueued = [&](int AMax) {
     int N = AClearIn(static_cast<TJobBase*>(FSimpleJobs), AMax);
     if (LimitLeft(AMax, N)) N += AClearIn(static_cast<TJobBase*>(FRepeatJobs), Remaining(AMax, N));
@@ -399,20 +395,20 @@ int TKIVWorkers::Clear(int ASignalId, bool AWaitRunningDone) {
 
 bool TKIVWorkers::Clear(TJobHandle AHandle, bool AWaitRunningDone) {
   if (AHandle == 0) return false;
-  PJob J = reinterpret_cast<PJob>(AHandle & ~TJobHandle(3));
-  switch (AHandle & 3) {
-    case 0:
+  PJob J = JobOfHandle(AHandle);
+  switch (JobHandleKind(AHandle)) {
+    case jhkSimple:
       // A queued job is not running, and its record may be reused at once:
       // no scan of running jobs by its address.
       return FSimpleJobs->Clear(AHandle);
-    case 1: {
+    case jhkTimed: {
       PJob Master = FRepeatJobs->Unlink(J);
       if (!Master) return false;
       WaitRunningJobs(wkSource, Master, nullptr, !AWaitRunningDone);
       FreeJob(Master);
       return true;
     }
-    case 2: {
+    case jhkSignalWait: {
       bool Found = false;
       {
         std::lock_guard<std::recursive_mutex> L(FLocker);

@@ -115,7 +115,7 @@ void TMainThreadQueue::Dispatch(const TMainJob& AJob) {
     Err = UnknownException();
   }
   // The worker waits for its event, so its owner is still there.
-  if (Err && W->FExitState.load() != 2) W->FOwner->ReportError(AJob.Job, *Err, jesExecute);
+  if (Err && W->FExitState.load() != TKIVWorker::TExitState::GivenUp) W->FOwner->ReportError(AJob.Job, *Err, jesExecute);
   W->FPrivateEvent.SetEvent();
 }
 
@@ -165,7 +165,7 @@ bool TJob::IsTerminated() const {
   TKIVWorker* W = Worker;
   if (W) {
     // Worker flags first: a given-up worker must not reach its owner.
-    if (W->FTerminated.load() || W->FExitState.load() != 0) return true;
+    if (W->FTerminated.load() || W->FExitState.load() != TKIVWorker::TExitState::Running) return true;
     if ((Flags & JOB_TERMINATED) || W->FTerminatingJob.load() == this) return true;
     TKIVWorkers* O = W->FOwner;
     return O && O->FTerminating.load();
@@ -200,7 +200,7 @@ void TKIVWorker::ComNeeded(uint32_t) { SetFlag(WORKER_COM_INITED); }
 
 bool TKIVWorker::EnterOwner() {
   FInOwner.store(true);
-  if (FExitState.load() == 2) {
+  if (FExitState.load() == TExitState::GivenUp) {
     FInOwner.store(false);
     return false;
   }
@@ -285,7 +285,7 @@ void TKIVWorker::ClearActiveJob() {
   FActiveJob.store(nullptr, R);
 }
 
-int TKIVWorker::DoJobStep() {
+TKIVWorker::TJobStep TKIVWorker::DoJobStep() {
   // Cleaning belongs to the previous job: a scan must see this one as running.
   FFlags.store((FFlags.load(std::memory_order_relaxed) | WORKER_LOOKUP) & ~WORKER_CLEANING, std::memory_order_release);
   FTerminatingJob.store(nullptr, std::memory_order_relaxed);
@@ -293,7 +293,7 @@ int TKIVWorker::DoJobStep() {
   PJob Job = FOwner->TakeJob(FChainEnd);
   if (!Job) {
     ClearFlag(WORKER_LOOKUP);
-    return 0;
+    return TJobStep::NoJob;
   }
   SetFlag(WORKER_ISBUSY);
   // Chosen again between its wake-up and now: it is busy, no longer pending,
@@ -340,7 +340,7 @@ int TKIVWorker::DoJobStep() {
       Err = UnknownException();
     }
   }
-  if (!EnterOwner()) return -1;
+  if (!EnterOwner()) return TJobStep::GivenUp;
   if (Err) FOwner->ReportError(Job, *Err, jesExecute);
   FProcessed.store(FProcessed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);  // only this thread writes it
   SetFlag(WORKER_CLEANING);
@@ -352,7 +352,7 @@ int TKIVWorker::DoJobStep() {
   FOwner->JobBookkeeping(Job, Ended);
   ClearActiveJob();
   ClearFlag(WORKER_EXECUTING);
-  return 1;
+  return TJobStep::Ran;
 }
 
 void TKIVWorker::Execute() {
@@ -407,11 +407,11 @@ void TKIVWorker::Execute() {
       if (Busy >= Count && Count < O->FMaxWorkers.load()) {
         if (TStaticThread* S = O->FStaticThread.load()) S->CheckNeeded();
       }
-      int Step = 0;
+      TJobStep Step = TJobStep::NoJob;
       FChainEnd = -1;
-      while (!Terminated() && !O->Terminating() && O->Enabled() && (Step = DoJobStep()) > 0) {
+      while (!Terminated() && !O->Terminating() && O->Enabled() && (Step = DoJobStep()) == TJobStep::Ran) {
       }
-      if (Step < 0) {
+      if (Step == TJobStep::GivenUp) {
         GivenUp = true;
         break;
       }
@@ -425,8 +425,8 @@ void TKIVWorker::Execute() {
   }
   if (GivenUp) return;  // the owner may be gone; this object is not freed
   ClearFlag(WORKER_RUNNING);
-  int Expected = 0;
-  if (!FExitState.compare_exchange_strong(Expected, 1)) {
+  TExitState Expected = TExitState::Running;
+  if (!FExitState.compare_exchange_strong(Expected, TExitState::Leaving)) {
     LeaveOwner();
     return;
   }
@@ -573,7 +573,7 @@ void TKIVWorkers::ReportError(PJob AJob, const Exception& E, TJobErrorSource ASo
 
 void TKIVWorkers::SetJobFreeType(PJob AJob, void* AData, TJobDataFreeType AFreeType) {
   if (!AData) return;
-  AJob->Flags |= (static_cast<int32_t>(AFreeType) & 0xF) << 8;
+  AJob->Flags |= (static_cast<int32_t>(AFreeType) << JOB_DATA_OWNER_SHIFT) & JOB_DATA_OWNER;
   if (AFreeType == jdfFreeAsInterface) static_cast<IJobInterface*>(AData)->AddRef();
 }
 
@@ -706,7 +706,7 @@ TJobHandle TKIVWorkers::DoPost(PJob AJob) {
     if (!FSimpleJobs->Push(AJob)) return 0;
   } else {
     if (!FRepeatJobs->Push(AJob)) return 0;
-    H |= 1;
+    H |= jhkTimed;
   }
   LookupIdleWorker();
   return H;
@@ -906,8 +906,8 @@ void TKIVWorkers::ForceQuit() {
     int Kept = 0;
     for (int I = 0; I < Count; ++I) {
       TKIVWorker* W = FWorkers[static_cast<size_t>(I)];
-      int Expected = 0;
-      if (W->FExitState.compare_exchange_strong(Expected, 2)) {
+      TKIVWorker::TExitState Expected = TKIVWorker::TExitState::Running;
+      if (W->FExitState.compare_exchange_strong(Expected, TKIVWorker::TExitState::GivenUp)) {
         GivenUp.push_back(W);
         if (W->IsFiring()) FFiringWorkerCount.fetch_sub(1);
         if (W->FActiveJob.load()) FBusyCount.fetch_sub(1);

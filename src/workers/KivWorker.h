@@ -86,8 +86,9 @@ class TKIVWorker {
   TWaitResult WaitSignal(int64_t ATimeout, bool AByRepeatJob);
   // Polls the simple queue briefly before sleeping; true when work appeared.
   bool SpinForJobs();
-  // 1: a job ran; 0: no job; -1: given up by shutdown, leave at once.
-  int DoJobStep();
+  // GivenUp: by shutdown; the thread leaves at once.
+  enum class TJobStep { Ran, NoJob, GivenUp };
+  TJobStep DoJobStep();
   void RunJob(PJob AJob);
   void ClearActiveJob();
   bool EnterOwner();
@@ -103,9 +104,9 @@ class TKIVWorker {
   std::atomic<PJob> FTerminatingJob{nullptr};
   std::atomic<bool> FPending{false};
   std::atomic<bool> FTerminated{false};
-  // 0 running, 1 leaving normally, 2 given up by shutdown (then it never
-  // touches its owner again and is not freed).
-  std::atomic<int> FExitState{0};
+  // Given up by shutdown, the thread never touches its owner again and is not freed.
+  enum class TExitState { Running, Leaving, GivenUp };
+  std::atomic<TExitState> FExitState{TExitState::Running};
   // Set while the thread may touch its owner; shutdown waits for it to clear.
   std::atomic<bool> FInOwner{false};
   std::atomic<int64_t> FProcessed{0};
@@ -270,8 +271,11 @@ class TKIVWorkers {
   void AfterSignalRun(PJob AJob, int64_t AUsedTime);
   int ClearSignalJob(PJob AFirst, bool AWaitRunningDone);
   int ClearChainsByMatch(const kiv_detail::TJobMatch& AMatch, int AMaxTimes);
-  bool HasJobRunning(int AWaitType, const void* AParam1, void* AParam2, bool& AMarkOnly);
-  void WaitRunningJobs(int AWaitType, const void* AParam1, void* AParam2, bool AMarkOnly);
+  // Which running jobs a removal waits for: AParam1 is the object, the
+  // procedure (with AParam2 its datum), the signal job copied, the group or the job.
+  enum TWaitKind : int { wkObject = 0, wkProc = 1, wkSource = 2, wkGroup = 3, wkJob = 4, wkAll = 255 };
+  bool HasJobRunning(TWaitKind AWaitType, const void* AParam1, void* AParam2, bool& AMarkOnly);
+  void WaitRunningJobs(TWaitKind AWaitType, const void* AParam1, void* AParam2, bool AMarkOnly);
   // While a waiting Clear of an object or procedure runs, posts of what it
   // clears are refused: a running job posting its successor on the way out
   // would otherwise outlive the Clear (and run on a freed object).
@@ -279,7 +283,7 @@ class TKIVWorkers {
   bool RefusedWhileClearing(PJob AJob);
   template <class TClearIn>
   int ClearAndWait(const kiv_detail::TJobMatch& AMatch, TClearIn&& AClearIn, int AMaxTimes, bool AWaitRunningDone,
-                   int AWaitType, const void* AParam1, void* AParam2);
+                   TWaitKind AWaitType, const void* AParam1, void* AParam2);
 
   std::vector<TKIVWorker*> FWorkers;
   std::atomic<int> FWorkerCount{0};
