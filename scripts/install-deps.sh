@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs from Debian's packages whatever the build, the tests and the benchmarks need.
+# Installs from Debian's packages whatever the build, the tests and the benchmarks need
+# (with the argument "package": also what scripts/package.sh needs).
 # Does nothing (and asks no registry) when everything is already there.
 set -euo pipefail
 
@@ -12,6 +13,10 @@ PACKAGES=(
   openssl xvfb xauth fonts-wqy-microhei
   rapidjson-dev nlohmann-json3-dev
 )
+# Only for building and checking the Debian package: install-deps.sh package
+if [ "${1:-}" = package ]; then
+  PACKAGES+=(help2man librsvg2-bin dpkg-dev lintian desktop-file-utils appstream)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
