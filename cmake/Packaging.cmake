@@ -1,5 +1,10 @@
 # Install rules for both programs and their desktop files, and the Debian
 # package built from them by CPack (scripts/package.sh).
+# Sanitizer builds are for tests only; their tanvork-cli would also have to run
+# under the sanitizer to write the completion and the manual page.
+if(TANVORK_SANITIZE)
+  return()
+endif()
 include(GNUInstallDirs)
 
 set(TANVORK_APP_ID "example.c_seed_3f4b1247.maintainers.tanvork")
