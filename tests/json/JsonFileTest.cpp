@@ -313,3 +313,97 @@ TEST_F(JsonFiles, Utf8SaveEqualsTheEncodedText) {
   a.SaveToFile(PathW("w.json"), 4, teUnicode16LE, true);
   EXPECT_EQ(ReadBytes("w.json"), "\xFF\xFE" + Utf16(a.ToString(4, false), false));
 }
+
+// Every name and text of the repository's published files, written and read
+// back against a plain per-character escaper. The parser's and writer's block
+// loops (SSE2) and the scalar build (TANVORK_JSON_SCALAR) both have to give
+// exactly these texts, so the two builds agree byte for byte.
+String PlainEscaped(StringView s, bool esc) {
+  static const char16_t kHex[] = u"0123456789abcdef";
+  String r;
+  for (char16_t c : s) {
+    if (c == 0) break;  // the writer ends a text at a NUL
+    if (c >= 32 && c != u'"' && c != u'\\' && (c < 127 || !esc)) {
+      r += c;
+      continue;
+    }
+    r += u'\\';
+    switch (c) {
+      case 7: r += u'a'; break;
+      case 8: r += u'b'; break;
+      case 9: r += u't'; break;
+      case 10: r += u'n'; break;
+      case 11: r += u'v'; break;
+      case 12: r += u'f'; break;
+      case 13: r += u'r'; break;
+      case u'"': r += u'"'; break;
+      case u'\\': r += u'\\'; break;
+      default:
+        r += u'u';
+        for (int shift = 12; shift >= 0; shift -= 4) r += kHex[(c >> shift) & 15];
+    }
+  }
+  return r;
+}
+
+// Runs of the parser's five blanks, of every length from 0 to 19.
+String BlankRun(size_t n) {
+  static const char16_t kBlanks[] = {u' ', u'\n', u'\t', u'\r', u'\u3000'};
+  String r;
+  for (size_t i = 0; i < n % 20; ++i) r += kBlanks[(n + i) % 5];
+  return r;
+}
+
+void CollectTexts(const JSONBase* t, std::vector<String>& out) {
+  for (int i = 0; i < t->Count(); ++i) {
+    PJSONValue r = t->GetItems(i);
+    if (!r->Name().empty()) out.emplace_back(r->Name());
+    if (r->Type() == jdtString) out.push_back(r->AsString());
+    if (const JSONBase* child = r->GetObject()) CollectTexts(child, out);
+  }
+}
+
+TEST_F(JsonFiles, RepositoryFilesWriteAndReadLikeThePlainEscaper) {
+  const std::string dir = std::string(TANVORK_TEST_DATA) + "/real/";
+  for (const char* name : {"choue_bookSource_3.0.json", "cwl666_freebook3_data.json"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<JSONBase> doc;
+    ASSERT_EQ(ErrorOf([&] {
+                TFileStream f(FromUtf8(dir + name), TFileStream::fmOpenRead);
+                doc.reset(JSONBase::Parser(f, true));
+              }),
+              "<no error>");
+    ASSERT_TRUE(doc);
+    std::vector<String> texts;
+    CollectTexts(doc.get(), texts);
+    ASSERT_GT(texts.size(), 1000u);
+
+    int wrong = 0;
+    for (bool esc : {false, true}) {
+      String all = u"[";
+      for (size_t i = 0; i < texts.size(); ++i) {
+        const String quoted = u"\"" + PlainEscaped(texts[i], esc) + u"\"";
+        JSONArray one;
+        one.Add(StringView(texts[i]));
+        String text = one.ToString(0, esc);
+        TMemoryStream utf8;
+        one.SaveToStream(utf8, 0, teUTF8, false, esc);
+        if ((text != u"[" + quoted + u"]" || utf8.Data() != EncodeUTF8(u"[" + quoted + u"]")) && ++wrong <= 5)
+          ADD_FAILURE() << "written differently (escape " << esc << "): " << U8(texts[i]) << "\n  as "
+                        << U8(text);
+        all += BlankRun(i) + quoted + BlankRun(i + 7) + (i + 1 < texts.size() ? u"," : u"");
+      }
+      all += u"]";
+
+      JSONArray back;
+      ASSERT_EQ(ErrorOf([&] { back.Parse(all); }), "<no error>") << "escape " << esc;
+      ASSERT_EQ(size_t(back.Count()), texts.size());
+      for (size_t i = 0; i < texts.size(); ++i) {
+        const String want(StringView(texts[i]).substr(0, texts[i].find(u'\0')));
+        if (back.GetItems(int(i))->AsString() != want && ++wrong <= 5)
+          ADD_FAILURE() << "read back differently (escape " << esc << "): " << U8(want);
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
