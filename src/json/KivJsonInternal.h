@@ -6,6 +6,15 @@
 
 #include "json/KivJson.h"
 
+// The parser's and writer's SSE2 loops; without SSE2, or with
+// TANVORK_JSON_SCALAR, the scalar loops after them do all the work alone and
+// give the same results.
+#if defined(__SSE2__) && !defined(TANVORK_JSON_SCALAR)
+#define KIV_JSON_SSE2 1
+#else
+#define KIV_JSON_SSE2 0
+#endif
+
 namespace kiv_json {
 
 inline constexpr const char16_t* kMsgNotJson = u"当前内容不是有效的JSON字符串.";

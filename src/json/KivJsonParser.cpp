@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-#include <emmintrin.h>
-
 #include "json/KivJson.h"
 #include "json/KivJsonArena.h"
 #include "json/KivJsonInternal.h"
+
+#if KIV_JSON_SSE2
+#include <emmintrin.h>
+#endif
 
 using namespace kiv_json;
 
@@ -233,6 +235,7 @@ class TJsonReader {
   };
 
   void SkipBlanks() {
+#if KIV_JSON_SSE2
     if (FEnd) {
       const __m128i sp = _mm_set1_epi16(32), lf = _mm_set1_epi16(10), cr = _mm_set1_epi16(13),
                     tab = _mm_set1_epi16(9), ideo = _mm_set1_epi16(short(0x3000));
@@ -250,11 +253,13 @@ class TJsonReader {
         p += 8;
       }
     }
+#endif
     while (IsBlank(*p)) ++p;
   }
 
   // Moves p to the first q, backslash or NUL.
   void ScanString(char16_t q) {
+#if KIV_JSON_SSE2
     if (FEnd) {
       const __m128i vq = _mm_set1_epi16(short(q)), vb = _mm_set1_epi16(u'\\'),
                     z = _mm_setzero_si128();
@@ -270,6 +275,7 @@ class TJsonReader {
         p += 8;
       }
     }
+#endif
     while (*p != q && *p != u'\\' && *p) ++p;
   }
 

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <functional>
 
-#include <emmintrin.h>
-
 #include "json/KivJson.h"
 #include "json/KivJsonInternal.h"
+
+#if KIV_JSON_SSE2
+#include <emmintrin.h>
+#endif
 
 using namespace kiv_json;
 
@@ -63,6 +65,7 @@ class TOut {
     Need(len);
     const char16_t* end = s + len;
     while (s < end) {
+#if KIV_JSON_SSE2
       // Eight code units at a time while none of them needs an escape.
       const __m128i lo = _mm_set1_epi16(31), quote = _mm_set1_epi16(u'"'),
                     bs = _mm_set1_epi16(u'\\'), hi = _mm_set1_epi16(126);
@@ -79,6 +82,7 @@ class TOut {
         FCur += 8;
         s += 8;
       }
+#endif
       if (s >= end) break;
       char16_t c = *s;
       if (c >= 32 && c != u'"' && c != u'\\' && (c < 127 || !esc)) {
@@ -250,9 +254,12 @@ class TOut8 {
     static const char kHex[] = "0123456789abcdef";
     Need(len);
     const char16_t* end = s + len;
+#if KIV_JSON_SSE2
     const __m128i lo = _mm_set1_epi16(31), quote = _mm_set1_epi16(u'"'),
                   bs = _mm_set1_epi16(u'\\'), hi = _mm_set1_epi16(126);
+#endif
     while (s < end) {
+#if KIV_JSON_SSE2
       // Eight ASCII code units that need no escape go out as eight bytes.
       while (end - s >= 8 && size_t(FEnd - FCur) >= 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
@@ -268,6 +275,7 @@ class TOut8 {
         FCur += 8;
         s += 8;
       }
+#endif
       if (s >= end) break;
       Need(size_t(end - s) * 3 + 12);
       uint32_t c = *s;
