@@ -12,7 +12,6 @@
 #include <string>
 
 #include "app/uMainLogic.h"
-#include "app/uQuietWindow.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
@@ -66,9 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     std::ofstream f(in, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(Data), std::streamsize(Size));
   }
-  TQuietWindow window;
-  window.PrintErrors = false;
-  TMainLogic first(window);
+  TMainLogic first;
   try {
     first.AddSrcFile(FromUtf8(in));
   } catch (const Exception&) {
@@ -85,16 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (FilesIn(dir) != 1) std::abort();
     return 0;
   }
-  if (MakesNoRound(&first.BookSrcData())) return 0;
-  TMainLogic second(window);
+  if (MakesNoRound(&first.Sources().Data())) return 0;
+  TMainLogic second;
   second.AddSrcFile(FromUtf8(out1));  // an export that does not load again is lost data
-  if (second.BookSrcData().Count() != first.BookSrcData().Count()) std::abort();
+  if (second.Sources().Data().Count() != first.Sources().Data().Count()) std::abort();
   second.ExportTo(FromUtf8(out2));
   // The first round may change text (units 7 and 11 are written as \a and \v,
   // which read back as letters); after it the file must stay as it is.
-  TMainLogic third(window);
+  TMainLogic third;
   third.AddSrcFile(FromUtf8(out2));
-  if (third.BookSrcData().Count() != first.BookSrcData().Count()) std::abort();
+  if (third.Sources().Data().Count() != first.Sources().Data().Count()) std::abort();
   third.ExportTo(FromUtf8(out3));
   if (ReadAll(out2) != ReadAll(out3)) std::abort();
   return 0;

@@ -31,7 +31,6 @@
 
 #include "app/uBookSourceBean.h"
 #include "app/uMainLogic.h"
-#include "app/uQuietWindow.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
@@ -296,13 +295,11 @@ int main(int argc, char** argv) {
   const int threadsBefore = ThreadCount();
   bool ok = true;
   {
-    TQuietWindow win;
-    TMainLogic logic(win);
-    win.Logic = &logic;
+    TMainLogic logic;
     logic.SetCheckTimeout(timeoutMs);
     std::vector<int> siteOf(static_cast<size_t>(count));
     {
-      JSONArray& data = logic.BookSrcData();
+      JSONArray& data = logic.Sources().Data();
       for (int i = 0; i < count; ++i) {
         const int s = i % sSiteCount;
         siteOf[size_t(i)] = s;
@@ -312,30 +309,31 @@ int main(int argc, char** argv) {
                      FromUtf8("http://127.0.0.1:" + std::to_string(sites[size_t(s)].Port) + "/s" + std::to_string(i)));
       }
     }
-    win.Options.RemoveRepeat = false;
-    win.Options.CheckSources = true;
-    win.Options.WorkerCount = IntToStr(workers);
+    TRunOptions options;
+    options.RemoveRepeat = false;
+    options.CheckSources = true;
+    options.WorkerCount = IntToStr(workers);
     const long rssBefore = StatusKb("VmRSS:");
     std::atomic<int> checked{0}, shown{0};
     std::atomic<int64_t> siteMs[sSiteCount] = {};
-    logic.OnSourceChecked = [&](int32_t AIndex, bool AVerdict, const TMainLogic::TCheckOutcome& AOutcome) {
+    logic.CheckListeners().Add([&](const TCheckOutcome& AOutcome) {
       checked.fetch_add(1);
-      const int s = siteOf[size_t(AIndex)];
+      const int s = siteOf[size_t(AOutcome.Position)];
       siteMs[s].fetch_add(AOutcome.ElapsedMs);
-      if (AVerdict != ShouldLive(s) && shown.fetch_add(1) < 10)
+      if (AOutcome.Alive() != ShouldLive(s) && shown.fetch_add(1) < 10)
         std::printf("  wrong verdict for %s site, source %d: status %d, %d attempts, %lld ms: %s\n", kSiteNames[s],
-                    AIndex, AOutcome.Status, AOutcome.Attempts, static_cast<long long>(AOutcome.ElapsedMs),
+                    AOutcome.Position, AOutcome.Status, AOutcome.Attempts, static_cast<long long>(AOutcome.ElapsedMs),
                     ToUtf8(AOutcome.FailText).c_str());
-    };
+    });
     const auto t0 = Clock::now();
-    logic.Button1Click();
+    logic.ExecuteRun(options);
     const double elapsed = Seconds(t0);
     const int threadsAfterRun = ThreadCount();
 
     int alive[sSiteCount] = {}, dead[sSiteCount] = {};
     for (int i = 0; i < count; ++i) {
       bool isDead = false;
-      for (const String& g : TBookSourceItem(logic.BookSrcData().GetJsonObject(i)).GetGroupList())
+      for (const String& g : TBookSourceItem(logic.Sources().Data().GetJsonObject(i)).GetGroupList())
         isDead = isDead || g == u"失效";
       (isDead ? dead : alive)[siteOf[size_t(i)]]++;
     }

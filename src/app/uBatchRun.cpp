@@ -1,41 +1,36 @@
-// The batch run: duplicate removal and the online check on the worker pool,
-// with progress, stop and log on the main thread.
-#include <cfenv>
+#include "app/uBatchRun.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <thread>
 
 #include "app/uBookSourceBean.h"
-#include "app/uMainLogic.h"
 #include "app/uRemoveRepeat.h"
+#include "app/uSourceCollection.h"
 #include "http/KivHttpClient.h"
-#include "http/KivURI.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
 
 namespace {
 
 constexpr char16_t kDeadGroup[] = u"失效";
+constexpr const char16_t* kRunCaptions[] = {u"开始处理(&B)", u"停止(&S)", u"正在停止..."};
 
-// A progress notice travels in the job's data word (no allocation to lose);
-// the top bit tells a notice from "no notice", which hides the bar.
-constexpr uintptr_t kNotice = uintptr_t(1) << 63;
-void* PackProgress(int32_t AMax, int32_t APosition) {
-  return reinterpret_cast<void*>(kNotice | (uintptr_t(uint32_t(AMax) & 0x7fffffffu) << 32) |
-                                 uintptr_t(uint32_t(APosition)));
-}
-bool HasProgress(void* AData) { return (reinterpret_cast<uintptr_t>(AData) & kNotice) != 0; }
-TProgressInfo UnpackProgress(void* AData) {
-  const auto v = reinterpret_cast<uintptr_t>(AData);
-  TProgressInfo info;
-  info.Max = int32_t((v >> 32) & 0x7fffffffu);
-  info.Position = int32_t(uint32_t(v));
-  return info;
-}
+// Job data: the pool frees it (jdfFreeAsObject) whether the job ran or was cleared.
+struct TRunJobData : TJobObject {
+  explicit TRunJobData(intptr_t ARun, bool ARealDedupe = false) : Run(ARun), RealDedupe(ARealDedupe) {}
+  intptr_t Run;
+  bool RealDedupe;
+};
 
-void* RunTag(intptr_t ARunId) { return reinterpret_cast<void*>(ARunId); }
-intptr_t RunOf(PJob AJob) { return reinterpret_cast<intptr_t>(AJob->Data); }
+struct TProgressNotice : TJobObject {
+  TProgressNotice(int32_t AMax, int32_t APosition) : Max(AMax), Position(APosition) {}
+  int32_t Max, Position;
+};
+
+const TRunJobData& RunDataOf(PJob AJob) { return *static_cast<const TRunJobData*>(AJob->Data); }
 
 void SleepMs(int AMs) { std::this_thread::sleep_for(std::chrono::milliseconds(AMs)); }
 
@@ -51,55 +46,96 @@ String LogTime() {
   return FromUtf8(buf);
 }
 
+// The worker count as typed: digits only, else 8; at least 1.
+int WorkerCountOf(const String& ATyped) {
+  int workers = 8;
+  try {
+    size_t used = 0;
+    const std::string digits = ToUtf8(ATyped);
+    const long v = std::stol(digits, &used, 10);
+    if (used == digits.size()) workers = int(std::clamp<long>(v, INT32_MIN, INT32_MAX));
+  } catch (...) {
+  }
+  return std::max(workers, 1);
+}
+
 }  // namespace
+
+TBatchRun::TBatchRun(TSourceCollection& ASources, IRunView& AView) : FSources(ASources), FView(AView) {
+  FWaitCheckBookSourceSingId = GlobalWorkers->RegisterSignal(u"WaitCheckBookSource");
+  GlobalWorkers->PostWait(MakeJobProc<&TBatchRun::WaitCheckBookSource>(this), FWaitCheckBookSourceSingId, false);
+}
+
+TBatchRun::~TBatchRun() {
+  // Every job of this object goes (the waiting one included). Jobs still
+  // running are waited for; from now on they post nothing, and what one
+  // posted just before is cleared by the second pass. Main-thread jobs that
+  // run during the waits find FDestroying set and do nothing.
+  FDestroying = true;
+  FWaitStop.fetch_add(1);
+  FRunId.fetch_add(1);
+  GlobalWorkers->Clear(static_cast<void*>(this), -1, true);
+  while (GlobalWorkers->Clear(static_cast<void*>(this), -1, true) > 0) {
+  }
+  std::lock_guard<std::mutex> lock(FSources.Lock());
+  for (JSONBase* source : FPendingFree) delete source;
+  FPendingFree.clear();
+}
 
 // ---------------------------------------------------------------- log and status
 
-void TMainLogic::LogD(const String& AMsg) { FWindow.AppendLog(Format(u"[%s] %s", LogTime(), AMsg)); }
+void TBatchRun::LogD(const String& AMsg) { FView.AppendLog(Format(u"[%s] %s", LogTime(), AMsg)); }
 
-void TMainLogic::Log(const String& AMsg) {
+void TBatchRun::Log(const String& AMsg) {
   LogD(AMsg);
   FStateMsg = AMsg;
   DispLog();
 }
 
-void TMainLogic::DispLog() {
+void TBatchRun::DispLog() {
   const int64_t start = FTaskStartTime.load();
   if (start > 0 && FProgressVisible) {
     const double ratio = FProgressMax != 0 ? double(FProgressPos) / double(FProgressMax) * 100.0 : 0.0;
     // nearbyint rounds halves to the even neighbour in the default mode.
     const int percent = int(std::nearbyint(ratio));
-    FWindow.SetStatusText(1, Format(u"%s (%d/%d, %d%%) (用时: %dms)", FStateMsg, FProgressPos, FProgressMax,
-                                    percent, GetTimestamp() - start));
+    FView.SetStatusText(spRunState, Format(u"%s (%d/%d, %d%%) (用时: %dms)", FStateMsg, FProgressPos, FProgressMax,
+                                           percent, GetTimestamp() - start));
   } else if (start > 0) {
-    FWindow.SetStatusText(1, Format(u"%s (用时: %dms)", FStateMsg, GetTimestamp() - start));
+    FView.SetStatusText(spRunState, Format(u"%s (用时: %dms)", FStateMsg, GetTimestamp() - start));
   } else {
-    FWindow.SetStatusText(1, FStateMsg);
+    FView.SetStatusText(spRunState, FStateMsg);
   }
 }
 
-void TMainLogic::SetRunState(int AState) {
-  static const char16_t* const kCaptions[] = {u"开始处理(&B)", u"停止(&S)", u"正在停止..."};
+void TBatchRun::SetRunState(TRunState AState) {
   FRunState = AState;
-  FWindow.SetRunButton(AState, kCaptions[AState]);
+  FView.SetRunButton(AState, kRunCaptions[AState]);
 }
 
-void TMainLogic::SetProgressVisible(bool AVisible) {
+void TBatchRun::SetProgressVisible(bool AVisible) {
   FProgressVisible = AVisible;
-  FWindow.SetProgressVisible(AVisible);
+  FView.SetProgressVisible(AVisible);
+}
+
+std::vector<TCheckOutcome> TBatchRun::Outcomes() {
+  std::vector<TCheckOutcome> outcomes;
+  {
+    std::lock_guard<std::mutex> lock(FOutcomeLock);
+    outcomes = FOutcomes;
+  }
+  std::sort(outcomes.begin(), outcomes.end(),
+            [](const TCheckOutcome& A, const TCheckOutcome& B) { return A.Position < B.Position; });
+  return outcomes;
+}
+
+bool TBatchRun::HasOutcomes() {
+  std::lock_guard<std::mutex> lock(FOutcomeLock);
+  return FHasOutcomes;
 }
 
 // ---------------------------------------------------------------- start and stop
 
-void TMainLogic::Button1Click() {
-  if (FRunState.load() == rsIdle)
-    StartRun();
-  else
-    StopOrEndRun();
-}
-
-void TMainLogic::StartRun() {
-  const TRunOptions options = FWindow.ReadRunOptions();
+void TBatchRun::Start(const TRunOptions& AOptions) {
   const intptr_t run = FRunId.fetch_add(1) + 1;
   SetRunState(rsRunning);
   FTaskRef = 0;
@@ -107,40 +143,29 @@ void TMainLogic::StartRun() {
   FCheckLastTime = GetTimestamp();
   FTaskStartTime = std::max<int64_t>(GetTimestamp(), 1);
   FCheckStarted = false;
+  GlobalWorkers->SetMaxWorkers(WorkerCountOf(AOptions.WorkerCount));
 
-  int workers = 8;
-  try {
-    size_t used = 0;
-    const std::string digits = ToUtf8(options.WorkerCount);
-    const long v = std::stol(digits, &used, 10);
-    if (used == digits.size()) workers = int(std::clamp<long>(v, INT32_MIN, INT32_MAX));
-  } catch (...) {
-  }
-  if (workers < 1) workers = 1;
-  GlobalWorkers->SetMaxWorkers(workers);
-
-  FWindow.ClearLog();
+  FView.ClearLog();
   Log(u"正在初始化任务...");
-  FWindow.StartStatusTimer();
+  FView.StartStatusTimer();
   FProgressMin = 0;
   FProgressMax = 100;
   FProgressPos = 0;
-  FWindow.SetProgress(0, 100, 0);
+  FView.SetProgress(0, 100, 0);
 
-  if (options.RemoveRepeat) {
+  if (AOptions.RemoveRepeat) {
     FTaskRef.fetch_add(1);
     Log(u"正在去重复...");
-    GlobalWorkers->Post(MakeJobProc<&TMainLogic::RemoveRepeat>(this),
-                        reinterpret_cast<void*>(intptr_t(options.RealDedupe ? 1 : 0) | (run << 1)), false);
+    GlobalWorkers->Post(MakeJobProc<&TBatchRun::RemoveRepeat>(this), new TRunJobData(run, AOptions.RealDedupe), false,
+                        0, 0, jdfFreeAsObject);
   }
-  if (options.CheckSources) {
+  if (AOptions.CheckSources) {
     FTaskRef.fetch_add(1);
-    if (!options.RemoveRepeat) StartCheckStage(run);
+    if (!AOptions.RemoveRepeat) StartCheckStage(run);
   }
-  FWindow.ShowWaitDialog();
 }
 
-void TMainLogic::StopOrEndRun() {
+void TBatchRun::StopOrEnd() {
   if (FTaskRef.load() > 0) {
     SetRunState(rsStopping);
     FWaitStop.fetch_add(1);
@@ -149,97 +174,96 @@ void TMainLogic::StopOrEndRun() {
   EndRun();
 }
 
-void TMainLogic::EndRun() {
+void TBatchRun::WaitEnd(const std::function<void()>& ATick) {
+  TEvent never(true);
+  while (State() != rsIdle) {
+    MsgWaitForEvent(never, 50);
+    if (ATick) ATick();
+  }
+}
+
+void TBatchRun::EndRun() {
   SetRunState(rsIdle);
-  FWindow.StopStatusTimer();
+  FView.StopStatusTimer();
   FTaskStartTime = 0;
   SetProgressVisible(false);
-  FWindow.CloseWaitDialog();
+  FView.CloseWaitDialog();
   Log(u"任务结束");
 }
 
-void TMainLogic::StartCheckStage(intptr_t ARun) {
+void TBatchRun::StartCheckStage(intptr_t ARun) {
   FCheckStarted = true;
   FCheckRun = ARun;
   FCheckPending = true;
   GlobalWorkers->SendSignal(FWaitCheckBookSourceSingId);
 }
 
-void TMainLogic::PostTaskFinish(intptr_t ARun) {
+void TBatchRun::PostTaskFinish(intptr_t ARun) {
   if (FDestroying) return;
-  GlobalWorkers->Post(MakeJobProc<&TMainLogic::TaskFinish>(this), RunTag(ARun), true);
+  GlobalWorkers->Post(MakeJobProc<&TBatchRun::TaskFinish>(this), new TRunJobData(ARun), true, 0, 0, jdfFreeAsObject);
 }
 
-void TMainLogic::TaskFinish(PJob AJob) {
+void TBatchRun::TaskFinish(PJob AJob) {
+  const intptr_t run = RunDataOf(AJob).Run;
   // Notices of an earlier run count for nothing.
-  if (FDestroying || RunOf(AJob) != FRunId.load() || FRunState.load() == rsIdle) return;
+  if (FDestroying || run != FRunId.load() || FRunState.load() == rsIdle) return;
   const int32_t n = FTaskRef.fetch_sub(1) - 1;
-  if (n > 0 && FWaitStop.load() <= 0) {
-    if (!FWindow.IsDestroying()) {
+  if (n > 0 && !StopAsked()) {
+    if (!FView.IsDestroying()) {
       Log(u"正在校验书源...");
-      StartCheckStage(RunOf(AJob));
+      StartCheckStage(run);
     }
   } else if (n == 0 || (n > 0 && !FCheckStarted)) {
     // A stop while duplicate removal ran drops the check stage that never started.
     FTaskRef = 0;
-    if (!FWindow.IsDestroying()) {
-      NotifyListChange(0);
-      StopOrEndRun();
+    if (!FView.IsDestroying()) {
+      if (OnListChanged) OnListChanged();
+      StopOrEnd();
     }
   }
 }
 
-void TMainLogic::DoUpdateProcess(PJob AJob) {
+void TBatchRun::DoUpdateProcess(PJob AJob) {
   if (FDestroying) return;
-  if (!HasProgress(AJob->Data)) {
-    SetProgressVisible(false);
-    return;
-  }
-  const TProgressInfo info = UnpackProgress(AJob->Data);
-  FProgressMin = info.Min;
-  FProgressMax = info.Max;
-  FProgressPos = info.Position;
-  FWindow.SetProgress(info.Min, info.Max, info.Position);
+  const auto& notice = *static_cast<const TProgressNotice*>(AJob->Data);
+  FProgressMin = 0;
+  FProgressMax = notice.Max;
+  FProgressPos = notice.Position;
+  FView.SetProgress(FProgressMin, FProgressMax, FProgressPos);
   SetProgressVisible(FRunState.load() != rsIdle);
 }
 
-void TMainLogic::PostProgress(int32_t AMax, int32_t APosition) {
+void TBatchRun::PostProgress(int32_t AMax, int32_t APosition) {
   if (FDestroying) return;
-  GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoUpdateProcess>(this), PackProgress(AMax, APosition), true);
+  GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoUpdateProcess>(this), new TProgressNotice(AMax, APosition), true, 0,
+                      0, jdfFreeAsObject);
 }
 
-void TMainLogic::DoNotifyDataChange(PJob) {
+void TBatchRun::DoNotifyDataChange(PJob) {
   if (FDestroying) return;
-  NotifyListChange(0);
+  if (OnListChanged) OnListChanged();
   std::vector<JSONBase*> pending;
   {
-    std::lock_guard<std::mutex> lock(FDataLock);
+    std::lock_guard<std::mutex> lock(FSources.Lock());
     pending.swap(FPendingFree);
   }
-  DestroySources(pending);
-}
-
-void TMainLogic::DropPendingSources() {
-  std::lock_guard<std::mutex> lock(FDataLock);
-  for (JSONBase* source : FPendingFree) delete source;
-  FPendingFree.clear();
+  FSources.Release(pending);
 }
 
 // ---------------------------------------------------------------- duplicate removal
 
-void TMainLogic::RemoveRepeat(PJob AJob) {
-  const intptr_t data = reinterpret_cast<intptr_t>(AJob->Data);
-  const bool realDedupe = (data & 1) != 0;
-  const intptr_t run = data >> 1;
+void TBatchRun::RemoveRepeat(PJob AJob) {
+  const TRunJobData data = RunDataOf(AJob);
   int n0 = 0;
   try {
     std::vector<const JSONObject*> sources;
     {
-      std::lock_guard<std::mutex> lock(FDataLock);
-      n0 = FBookSrcData->Count();
+      std::lock_guard<std::mutex> lock(FSources.Lock());
+      JSONArray& all = FSources.Data();
+      n0 = all.Count();
       sources.reserve(size_t(n0));
       for (int i = 0; i < n0; ++i) {
-        JSONBase* item = FBookSrcData->GetItems(i)->GetObject();
+        JSONBase* item = all.GetItems(i)->GetObject();
         sources.push_back(item && item->IsJSONObject() ? static_cast<JSONObject*>(item) : nullptr);
       }
     }
@@ -247,8 +271,8 @@ void TMainLogic::RemoveRepeat(PJob AJob) {
     // starts only after this job has finished.
     int64_t base = GetTimestamp();
     int64_t interval = 1000;
-    TRepeatScanResult scan = ScanRepeats(sources, realDedupe, [&](int ASettled, int ARemaining) {
-      if (AJob->IsTerminated() || FWaitStop.load() > 0) return false;
+    TRepeatScanResult scan = ScanRepeats(sources, data.RealDedupe, [&](int ASettled, int ARemaining) {
+      if (AJob->IsTerminated() || StopAsked()) return false;
       if (GetTimestamp() - base > interval) {
         PostProgress(ARemaining, ASettled);
         interval = 200;
@@ -257,35 +281,33 @@ void TMainLogic::RemoveRepeat(PJob AJob) {
       return true;
     });
     if (!scan.Removed.empty()) {
-      std::lock_guard<std::mutex> lock(FDataLock);
+      std::lock_guard<std::mutex> lock(FSources.Lock());
       // Taken out now, destroyed on the main thread once the view forgot them.
-      std::vector<JSONBase*> gone = FBookSrcData->ExtractItems(scan.Removed);
+      std::vector<JSONBase*> gone = FSources.ExtractLocked(scan.Removed);
       FPendingFree.insert(FPendingFree.end(), gone.begin(), gone.end());
     }
   } catch (const Exception&) {
     // The scan ends; what it removed so far stays removed.
   }
-  int now;
-  {
-    std::lock_guard<std::mutex> lock(FDataLock);
-    now = FBookSrcData->Count();
-  }
-  if (now != n0 && !FDestroying) GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoNotifyDataChange>(this), nullptr, true);
+  const int now = FSources.Count();
+  if (now != n0 && !FDestroying)
+    GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoNotifyDataChange>(this), nullptr, true);
   SleepMs(100);
-  PostTaskFinish(run);
+  PostTaskFinish(data.Run);
 }
 
 // ---------------------------------------------------------------- the check stage
 
-void TMainLogic::WaitCheckBookSource(PJob AJob) {
-  // The signal is shared by name: only the logic that asked for a check acts.
+void TBatchRun::WaitCheckBookSource(PJob AJob) {
+  // The signal is shared by name: only the run that asked for a check acts.
   if (!FCheckPending.exchange(false)) return;
   const intptr_t run = FCheckRun.load();
-  int count;
   {
-    std::lock_guard<std::mutex> lock(FDataLock);
-    count = FBookSrcData->Count();
+    std::lock_guard<std::mutex> lock(FOutcomeLock);
+    FOutcomes.clear();
+    FHasOutcomes = true;
   }
+  const int count = FSources.Count();
   if (count == 0) {
     PostTaskFinish(run);
     return;
@@ -298,77 +320,27 @@ void TMainLogic::WaitCheckBookSource(PJob AJob) {
   FLiveCheckJobs = 1;
   for (int i = 0; i < k && !AJob->IsTerminated() && !FDestroying; ++i) {
     FLiveCheckJobs.fetch_add(1);
-    if (GlobalWorkers->Post(MakeJobProc<&TMainLogic::DoCheckBookSourceItem>(this), RunTag(run), false) == 0)
+    if (GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoCheckBookSourceItem>(this), new TRunJobData(run), false, 0, 0,
+                            jdfFreeAsObject) == 0)
       FLiveCheckJobs.fetch_sub(1);
   }
   CheckJobDone(run);
 }
 
-void TMainLogic::CheckJobDone(intptr_t ARun) {
+void TBatchRun::CheckJobDone(intptr_t ARun) {
   // The last check job to stop ends the stage, so no mark lands after the end;
   // counting the jobs makes a grace pause before the notice unnecessary.
   if (FLiveCheckJobs.fetch_sub(1) == 1) PostTaskFinish(ARun);
 }
 
-bool TMainLogic::EnterHost(const String& AHost) {
-  if (FPerHostLimit <= 0) return true;
-  std::unique_lock<std::mutex> lock(FHostLock);
-  // A stop must not wait for a busy host.
-  while (FHostProbes[AHost] >= FPerHostLimit) {
-    if (FWaitStop.load() > 0) return false;
-    FHostFree.wait_for(lock, std::chrono::milliseconds(50));
-  }
-  ++FHostProbes[AHost];
-  return true;
-}
-
-void TMainLogic::LeaveHost(const String& AHost) {
-  if (FPerHostLimit <= 0) return;
-  {
-    std::lock_guard<std::mutex> lock(FHostLock);
-    if (--FHostProbes[AHost] <= 0) FHostProbes.erase(AHost);
-  }
-  FHostFree.notify_all();
-}
-
-bool TMainLogic::CheckWithPolicy(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
-                                 TCheckOutcome& AOutcome) {
-  const int64_t start = GetTimestamp();
-  const String host = LowerCaseAscii(TURI(Trim(ATarget.BookSourceUrl)).Host());
-  bool verdict = false;
-  if (EnterHost(host)) {
-    for (int attempt = 0;; ++attempt) {
-      TCheckOutcome one;
-      one.Attempts = AOutcome.Attempts;
-      try {
-        verdict = CheckTarget(ATarget, AHttp, AHeader, false, nullptr, &one);
-      } catch (const Exception& E) {
-        verdict = false;
-        one.FailText = E.Message();
-      }
-      AOutcome = one;
-      // Only a probe that got no answer at all is worth another try.
-      if (verdict || one.Status != 0 || !one.Requested || attempt >= FCheckRetries || FWaitStop.load() > 0) break;
-      SleepMs(FRetryPauseMs);
-    }
-    LeaveHost(host);
-  } else {
-    AOutcome.Skipped = true;
-  }
-  AOutcome.ElapsedMs = GetTimestamp() - start;
-  return verdict;
-}
-
-void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
-  const intptr_t run = RunOf(AJob);
+void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
+  const intptr_t run = RunDataOf(AJob).Run;
+  const std::function<bool()> stopping = [this] { return StopAsked(); };
   try {
     THttpClient http;
-    http.SetConnectionTimeOut(FCheckTimeout);
-    http.SetRecvTimeOut(FCheckTimeout);
-    // The verdict needs the status only.
-    http.SetStatusOnly(true);
+    FChecker.PrepareClient(http);
     THttpHeaders header;
-    while (!AJob->IsTerminated() && FWaitStop.load() == 0) {
+    while (!AJob->IsTerminated() && !StopAsked()) {
       const int32_t idx = FCurCheckIndex.fetch_add(1);
       bool posted = false;
       {
@@ -384,21 +356,24 @@ void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
       if (posted) SleepMs(10);
       if (idx >= FCheckCount.load()) break;
       JSONObject* source = nullptr;
+      TCheckOutcome outcome;
+      outcome.Position = idx;
       TCheckTarget target;
       {
-        std::lock_guard<std::mutex> lock(FDataLock);
-        if (idx >= FBookSrcData->Count()) break;
-        JSONBase* item = FBookSrcData->GetItems(idx)->GetObject();
+        std::lock_guard<std::mutex> lock(FSources.Lock());
+        if (idx >= FSources.Data().Count()) break;
+        JSONBase* item = FSources.Data().GetItems(idx)->GetObject();
         if (item && item->IsJSONObject()) {
           source = static_cast<JSONObject*>(item);
           target = TCheckTarget::Of(source);
         }
       }
-      TCheckOutcome outcome;
-      const bool verdict = source && CheckWithPolicy(target, http, header, outcome);
+      outcome.BookSourceName = target.BookSourceName;
+      outcome.BookSourceUrl = target.BookSourceUrl;
+      const bool verdict = source && FChecker.CheckWithPolicy(target, http, header, outcome, stopping);
       if (outcome.Skipped) break;
       {
-        std::lock_guard<std::mutex> lock(FDataLock);
+        std::lock_guard<std::mutex> lock(FSources.Lock());
         if (source) {
           TBookSourceItem item(source);
           if (verdict)
@@ -407,7 +382,11 @@ void TMainLogic::DoCheckBookSourceItem(PJob AJob) {
             item.AddGroup(kDeadGroup);
         }
       }
-      if (OnSourceChecked) OnSourceChecked(idx, verdict, outcome);
+      {
+        std::lock_guard<std::mutex> lock(FOutcomeLock);
+        FOutcomes.push_back(outcome);
+      }
+      FListeners.Publish(outcome);
     }
   } catch (const Exception&) {
     // Errors of the client never end the stage abnormally.

@@ -1,4 +1,4 @@
-#include "cli/uCliOutput.h"
+#include "app/uPendingOutput.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,28 +129,4 @@ void TPendingOutput::Commit() {
     ::fsync(dfd);
     ::close(dfd);
   }
-}
-
-std::string SaveStandardInput() {
-  const std::string path = MakeTemp(TempFolder() + "/tanvork-cli-stdin-", ".json", "a temporary file");
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    ::unlink(path.c_str());
-    Fail("write", path, err);
-  }
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (n > 0 && !WriteAll(fd, buf, size_t(n)))) {
-      const int err = errno;
-      ::close(fd);
-      ::unlink(path.c_str());
-      Fail(n < 0 ? "read" : "write", n < 0 ? "standard input" : path, err);
-    }
-    if (n == 0) break;
-  }
-  ::close(fd);
-  return path;
 }

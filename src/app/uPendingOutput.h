@@ -1,6 +1,7 @@
 // Output files that appear whole or not at all: everything is written to a
 // temporary file beside the target first, and renamed over it only when
-// every output of the run is complete.
+// every output of the run is complete (the batch program's export and
+// report, the desktop's report).
 #pragma once
 
 #include <string>
@@ -30,6 +31,3 @@ class TPendingOutput {
   bool FStdout = false, FCommitted = false;
   unsigned FMode = 0644;
 };
-
-// Reads all of standard input into a temporary file; returns its path.
-std::string SaveStandardInput();

@@ -1,6 +1,7 @@
 #include "app/uRemoveRepeat.h"
 
 #include <cstring>
+#include <iterator>
 #include <unordered_map>
 
 #include "app/uBookSourceBean.h"
@@ -9,10 +10,18 @@
 
 namespace {
 
-// Field indexes in comparison order; the last two only with real dedupe off.
-constexpr int kCompared[] = {2, 4, 6, 3, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
-                             18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 1, 0};
+// The compared fields in comparison order; the last two only with real
+// dedupe off. ruleBookAuthor is not among them.
+constexpr TBookSourceField kCompared[] = {
+    bsfBookSourceUrl, bsfLoginUrl, bsfRuleBookContent, bsfHttpUserAgent,
+    bsfRuleBookKind, bsfRuleBookLastChapter, bsfRuleBookName, bsfRuleBookUrlPattern,
+    bsfRuleChapterList, bsfRuleChapterName, bsfRuleChapterUrl, bsfRuleChapterUrlNext,
+    bsfRuleContentUrl, bsfRuleContentUrlNext, bsfRuleCoverUrl, bsfRuleFindUrl,
+    bsfRuleIntroduce, bsfRuleSearchAuthor, bsfRuleSearchCoverUrl, bsfRuleSearchKind,
+    bsfRuleSearchLastChapter, bsfRuleSearchList, bsfRuleSearchName, bsfRuleSearchNoteUrl,
+    bsfRuleSearchUrl, bsfBookSourceName, bsfBookSourceGroup};
 constexpr int kComparedAlways = 25;
+static_assert(std::size(kCompared) == kComparedAlways + 2);
 
 int ComparedCount(bool ARealDedupe) { return ARealDedupe ? kComparedAlways : kComparedAlways + 2; }
 
@@ -22,8 +31,8 @@ int ComparedCount(bool ARealDedupe) { return ARealDedupe ? kComparedAlways : kCo
 class TFieldReader {
  public:
   explicit TFieldReader(const JSONObject* A) : FObject(A) {}
-  StringView Read(int AIndex) {
-    PJSONValue v = FObject->GetItem(TBookSourceItem::FieldKeys[AIndex]);
+  StringView Read(TBookSourceField AField) {
+    PJSONValue v = FObject->GetItem(TBookSourceItem::FieldKeys[AField]);
     if (!v) return StringView();
     if (v->Type() == jdtString)
       return StringView(reinterpret_cast<const char16_t*>(v->ValueData()), v->ValueSize() / 2);

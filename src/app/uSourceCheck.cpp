@@ -1,8 +1,11 @@
-// The single-source check: the site address decides; with a log the search
-// address and every discover entry are probed too.
+#include "app/uSourceCheck.h"
+
+#include <chrono>
+#include <thread>
+
 #include "app/uBookSourceBean.h"
-#include "app/uMainLogic.h"
 #include "http/KivHttpClient.h"
+#include "http/KivURI.h"
 #include "json/KivJson.h"
 #include "workers/KivWorker.h"
 
@@ -33,21 +36,30 @@ String CleanFindEntry(const String& AEntry) {
   return Trim(out);
 }
 
-}  // namespace
-
-TMainLogic::TCheckTarget TMainLogic::TCheckTarget::Of(const JSONObject* AItem) {
-  TBookSourceItem item(const_cast<JSONObject*>(AItem));
-  TCheckTarget t;
-  t.BookSourceUrl = item.bookSourceUrl();
-  t.HttpUserAgent = item.httpUserAgent();
-  t.RuleSearchUrl = item.ruleSearchUrl();
-  t.RuleFindUrl = item.ruleFindUrl();
-  return t;
+// Entries are separated by "&&", or by line ends where a text has none.
+std::vector<String> SplitFindEntries(const String& AText) {
+  std::vector<String> entries;
+  size_t p = 0;
+  while (p < AText.size()) {
+    size_t s = AText.find(u"&&", p);
+    size_t skip = 2;
+    if (s == String::npos) {
+      s = AText.find(u'\n', p);
+      skip = 1;
+    }
+    if (s != String::npos) {
+      entries.push_back(AText.substr(p, s - p));
+      p = s + skip;
+    } else {
+      entries.push_back(Trim(AText.substr(p)));
+      p = AText.size();
+    }
+  }
+  return entries;
 }
 
-bool TMainLogic::CheckUrl(const String& AUrl, const String& AName, bool ARaiseErr, bool AAllow404,
-                          THttpClient& AHttp, THttpHeaders& AHeader, std::vector<String>* AOutLog,
-                          TCheckOutcome* AOutcome) {
+bool CheckUrl(const String& AUrl, const String& AName, bool ARaiseErr, bool AAllow404, THttpClient& AHttp,
+              THttpHeaders& AHeader, std::vector<String>* AOutLog, TCheckOutcome* AOutcome) {
   if (!IsAcceptableUrl(AUrl)) {
     AddLog(AOutLog, u"无效的" + AName + u".");
     if (AOutcome) AOutcome->FailText = u"无效的" + AName + u".";
@@ -79,28 +91,11 @@ bool TMainLogic::CheckUrl(const String& AUrl, const String& AName, bool ARaiseEr
   }
 }
 
-void TMainLogic::CheckFindUrl(const String& AText, const String& AName, bool ARaiseErr, THttpClient& AHttp,
-                              THttpHeaders& AHeader, std::vector<String>* AOutLog) {
+void CheckFindUrl(const String& AText, const String& AName, bool ARaiseErr, THttpClient& AHttp,
+                  THttpHeaders& AHeader, std::vector<String>* AOutLog) {
   if (AText.empty()) return;
   try {
-    std::vector<String> entries;
-    size_t p = 0;
-    while (p < AText.size()) {
-      size_t s = AText.find(u"&&", p);
-      size_t skip = 2;
-      if (s == String::npos) {
-        s = AText.find(u'\n', p);
-        skip = 1;
-      }
-      if (s != String::npos) {
-        entries.push_back(AText.substr(p, s - p));
-        p = s + skip;
-      } else {
-        entries.push_back(Trim(AText.substr(p)));
-        p = AText.size();
-      }
-    }
-    for (const String& entry : entries) {
+    for (const String& entry : SplitFindEntries(AText)) {
       if (entry == u"\n" || entry == u"\r") continue;
       const String clean = CleanFindEntry(entry);
       const size_t sep = clean.find(u"::");
@@ -119,8 +114,21 @@ void TMainLogic::CheckFindUrl(const String& AText, const String& AName, bool ARa
   }
 }
 
-bool TMainLogic::CheckTarget(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader, bool ARaiseErr,
-                             std::vector<String>* AOutLog, TCheckOutcome* AOutcome) {
+}  // namespace
+
+TCheckTarget TCheckTarget::Of(const JSONObject* AItem) {
+  TBookSourceItem item(const_cast<JSONObject*>(AItem));
+  TCheckTarget t;
+  t.BookSourceName = item.bookSourceName();
+  t.BookSourceUrl = item.bookSourceUrl();
+  t.HttpUserAgent = item.httpUserAgent();
+  t.RuleSearchUrl = item.ruleSearchUrl();
+  t.RuleFindUrl = item.ruleFindUrl();
+  return t;
+}
+
+bool TSourceChecker::Check(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader, bool ARaiseErr,
+                           std::vector<String>* AOutLog, TCheckOutcome* AOutcome) {
   if (ATarget.BookSourceUrl.empty()) {
     AddLog(AOutLog, u"书源URL未设置.");
     throw Exception(u"书源URL无效");
@@ -138,34 +146,72 @@ bool TMainLogic::CheckTarget(const TCheckTarget& ATarget, THttpClient& AHttp, TH
   return verdict;
 }
 
-bool TMainLogic::CheckBookSourceItem(JSONObject* AItem, THttpClient& AHttp, THttpHeaders& AHeader, bool ARaiseErr,
-                                     std::vector<String>* AOutLog) {
+bool TSourceChecker::CheckSource(const JSONObject* AItem, bool ARaiseErr, std::vector<String>* AOutLog) {
   if (!AItem) return false;
-  return CheckTarget(TCheckTarget::Of(AItem), AHttp, AHeader, ARaiseErr, AOutLog, nullptr);
-}
-
-bool TMainLogic::CheckBookSourceItem(JSONObject* AItem, bool ARaiseErr, std::vector<String>* AOutLog) {
   THttpClient http;
   http.SetConnectionTimeOut(AOutLog ? 6000 : 30000);
   http.SetRecvTimeOut(30000);
   http.SetStatusOnly(true);
   THttpHeaders header;
-  return CheckBookSourceItem(AItem, http, header, ARaiseErr, AOutLog);
+  return Check(TCheckTarget::Of(AItem), http, header, ARaiseErr, AOutLog, nullptr);
 }
 
-void TMainLogic::TestEditorText() {
-  RunCommand([&] {
-    JSONObject source;
-    source.Parse(FWindow.GetEditorText(), false);
-    std::vector<String> lines;
-    bool verdict;
-    try {
-      verdict = CheckBookSourceItem(&source, true, &lines);
-    } catch (...) {
-      for (const String& line : lines) FWindow.AppendLog(line);
-      throw;
+void TSourceChecker::PrepareClient(THttpClient& AHttp) const {
+  AHttp.SetConnectionTimeOut(FPolicy.TimeoutMs);
+  AHttp.SetRecvTimeOut(FPolicy.TimeoutMs);
+  // The verdict needs the status only.
+  AHttp.SetStatusOnly(true);
+}
+
+bool TSourceChecker::EnterHost(const String& AHost, const std::function<bool()>& AStopping) {
+  if (FPolicy.PerHost <= 0) return true;
+  std::unique_lock<std::mutex> lock(FHostLock);
+  // A stop must not wait for a busy host.
+  while (FHostProbes[AHost] >= FPolicy.PerHost) {
+    if (AStopping && AStopping()) return false;
+    FHostFree.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  ++FHostProbes[AHost];
+  return true;
+}
+
+void TSourceChecker::LeaveHost(const String& AHost) {
+  if (FPolicy.PerHost <= 0) return;
+  {
+    std::lock_guard<std::mutex> lock(FHostLock);
+    if (--FHostProbes[AHost] <= 0) FHostProbes.erase(AHost);
+  }
+  FHostFree.notify_all();
+}
+
+bool TSourceChecker::CheckWithPolicy(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
+                                     TCheckOutcome& AOutcome, const std::function<bool()>& AStopping) {
+  const int64_t start = GetTimestamp();
+  const String host = LowerCaseAscii(TURI(Trim(ATarget.BookSourceUrl)).Host());
+  bool verdict = false;
+  if (EnterHost(host, AStopping)) {
+    for (int attempt = 0;; ++attempt) {
+      TCheckOutcome one = AOutcome;
+      one.Status = 0;
+      one.FailText.clear();
+      one.Requested = false;
+      try {
+        verdict = Check(ATarget, AHttp, AHeader, false, nullptr, &one);
+      } catch (const Exception& E) {
+        verdict = false;
+        one.FailText = E.Message();
+      }
+      AOutcome = one;
+      // Only a probe that got no answer at all is worth another try.
+      if (verdict || one.Status != 0 || !one.Requested || attempt >= FPolicy.Retries || (AStopping && AStopping()))
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(FPolicy.RetryPauseMs));
     }
-    for (const String& line : lines) FWindow.AppendLog(line);
-    LogD(verdict ? u"恭喜, 检测通过!" : u"书源异常!");
-  });
+    LeaveHost(host);
+  } else {
+    AOutcome.Skipped = true;
+  }
+  AOutcome.ElapsedMs = GetTimestamp() - start;
+  AOutcome.Verdict = verdict ? cvAlive : cvDead;
+  return verdict;
 }

@@ -47,11 +47,6 @@ void TConsoleWindow::Say(const std::string& AUtf8Line) {
   std::fflush(FErr);
 }
 
-void TConsoleWindow::SelectSingleRow(int ARow) {
-  FSelected = {ARow};
-  FCurrentRow = ARow;
-}
-
 void TConsoleWindow::ShowError(const String& AMessage) {
   EraseProgressLine();
   std::fprintf(FErr, "tanvork-cli: %s\n", ToUtf8(AMessage).c_str());
@@ -71,9 +66,9 @@ void TConsoleWindow::SetProgress(int AMin, int AMax, int APosition) {
   FProgressPos = APosition;
 }
 
-void TConsoleWindow::SetStatusText(int APanel, const String& AText) {
-  // Panel 1 is the run's status: message, counts, percent and elapsed time.
-  if (APanel == 1 && FWaiting && FTerminal && !FQuiet) DrawProgressLine(AText);
+void TConsoleWindow::SetStatusText(TStatusPanel APanel, const String& AText) {
+  // The run's panel: message, counts, percent and elapsed time.
+  if (APanel == spRunState && FWaiting && FTerminal && !FQuiet) DrawProgressLine(AText);
 }
 
 int TConsoleWindow::TerminalWidth() const {
@@ -109,27 +104,27 @@ void TConsoleWindow::EraseProgressLine() {
   FLineShown = false;
 }
 
-void TConsoleWindow::ShowWaitDialog() {
+bool TConsoleWindow::ExecuteRun(TMainLogic& ALogic, const TRunOptions& AOptions,
+                                const std::atomic<bool>* AInterrupt) {
   FWaiting = true;
-  FCloseRequested = false;
-  TEvent never(true);
+  bool stopSent = false;
   int64_t stopAt = 0;
-  while (!(FCloseRequested && FLogic->RunState() == rsIdle)) {
-    MsgWaitForEvent(never, 50);
-    if (FTimerOn) FLogic->DispLog();
-    // The first interrupt asks the run to stop, as the dialog's cancel button does.
-    if (FInterrupt && FInterrupt->load() && !FStopSent && FLogic->RunState() == rsRunning) {
-      FStopSent = true;
+  ALogic.ExecuteRun(AOptions, [&] {
+    if (FTimerOn) ALogic.DispLog();
+    // The first interrupt asks the run to stop, as the wait dialog's cancel button does.
+    if (AInterrupt && AInterrupt->load() && !stopSent && ALogic.RunState() == rsRunning) {
+      stopSent = true;
       stopAt = GetTimestamp();
-      FLogic->Button1Click();
+      ALogic.StopRun();
     }
     // A probe in flight only ends at its time-out. Nothing has been written
     // during the run, so leaving at once loses nothing.
-    if (FStopSent && GetTimestamp() - stopAt > kStopGraceMs) {
+    if (stopSent && GetTimestamp() - stopAt > kStopGraceMs) {
       ShowError(u"interrupted, nothing written");
       std::_Exit(kInterruptedExit);
     }
-  }
+  });
   FWaiting = false;
   EraseProgressLine();
+  return stopSent;
 }

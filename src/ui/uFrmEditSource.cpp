@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "app/uMainLogic.h"
+#include "app/uSourceCheck.h"
 #include "ui/uUiPrompts.h"
 
 namespace {
@@ -288,7 +289,7 @@ void TfrmEditSource::FormShow() {
     groupBox->addItems(FGroups);
   }
   if (!FData) return;
-  std::lock_guard<std::mutex> lock(FLogic.DataLock());
+  std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
   TBookSourceItem item(FData);
   CheckBox1->setChecked(item.enable());
   Edit27->setText(QString::number(item.weight()));
@@ -344,7 +345,7 @@ void TfrmEditSource::Button1Click() {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(FLogic.DataLock());
+    std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
     ApplayEdit(TBookSourceItem(FData));
   }
   JSONObject* confirmed = FData;
@@ -359,13 +360,13 @@ void TfrmEditSource::Button2Click() { close(); }
 void TfrmEditSource::Button3Click() {
   JSONObject copy;
   {
-    std::lock_guard<std::mutex> lock(FLogic.DataLock());
+    std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
     if (FData) copy.Parse(FData->ToString(), false);
   }
   ApplayEdit(TBookSourceItem(&copy));
   std::vector<String> lines;
   bool verdict = false;
-  if (!FLogic.RunCommand([&] { verdict = FLogic.CheckBookSourceItem(&copy, true, &lines); })) return;
+  if (!FLogic.RunCommand([&] { verdict = TSourceChecker::CheckSource(&copy, true, &lines); })) return;
   QString text;
   for (const String& line : lines) text += Q(line) + QStringLiteral("\r\n");
   if (verdict)

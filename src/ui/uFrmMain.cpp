@@ -358,6 +358,8 @@ void TForm1::CreateMenus() {
   AddItem(file, "N7", QStringLiteral("新建书源(&N)..."), this, [this] { N7Click(); });
   file->addSeparator();
   AddItem(file, "E2", QStringLiteral("导出书源文件(&E)..."), this, [this] { E2Click(); });
+  R3 = AddItem(file, "R3", QStringLiteral("导出校验报告..."), this, [this] { R3Click(); });
+  R3->setEnabled(false);
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
   edit->setObjectName("Edit2");
@@ -425,7 +427,7 @@ void TForm1::showEvent(QShowEvent* AEvent) {
   if (FShown) return;
   FShown = true;
   PlacePlaceholder();
-  FLogic->NotifyListChange(0);
+  FLogic->NotifyListChange(lcSourcesChanged);
 }
 
 void TForm1::PlacePlaceholder() {
@@ -506,6 +508,7 @@ void TForm1::O1Click() { FLogic->OpenFileCommand(); }
 void TForm1::A2Click() { FLogic->AddFileCommand(); }
 void TForm1::N7Click() { EditSource(new JSONObject(), true); }
 void TForm1::E2Click() { FLogic->ExportCommand(); }
+void TForm1::R3Click() { FLogic->ExportReportCommand(); }
 void TForm1::H2Click() { FLogic->H2Click(); }
 void TForm1::C3Click() { FLogic->RunCommand([this] { FLogic->CopyAndAdd(); }); }
 void TForm1::S2Click() { FLogic->RunCommand([this] { FLogic->SortByName(); }); }
@@ -624,8 +627,8 @@ void TForm1::SetPlaceholderVisible(bool AVisible) {
   SrcList->setToolTip(AVisible ? QStringLiteral("将书源文件拖入此处") : QString());
 }
 
-void TForm1::SetStatusText(int APanel, const String& AText) {
-  (APanel == 0 ? StatusPanel0 : StatusPanel1)->setText(Q(AText));
+void TForm1::SetStatusText(TStatusPanel APanel, const String& AText) {
+  (APanel == spSourceCount ? StatusPanel0 : StatusPanel1)->setText(Q(AText));
 }
 
 String TForm1::GetEditorText() { return S(EditData->text()); }
@@ -663,6 +666,13 @@ bool TForm1::ChooseSaveFile(const String& ATitle, String& AFileName) {
   return true;
 }
 
+bool TForm1::ChooseReportFile(const String& ATitle, String& AFileName) {
+  QString name = Q(AFileName);
+  if (!::ChooseReportFile(this, Q(ATitle), name)) return false;
+  AFileName = S(name);
+  return true;
+}
+
 bool TForm1::RunReplaceGroupDialog(TReplaceGroupInput& AInput) { return TfrmReplaceGroup::Execute(this, AInput); }
 
 void TForm1::ShowError(const String& AMessage) { ShowErrorBox(this, Q(AMessage)); }
@@ -682,9 +692,11 @@ TRunOptions TForm1::ReadRunOptions() {
   return options;
 }
 
-void TForm1::SetRunButton(int ATag, const String& ACaption) {
-  Button1->setProperty("Tag", ATag);
+void TForm1::SetRunButton(TRunState AState, const String& ACaption) {
+  Button1->setProperty("Tag", int(AState));
   Button1->setText(Q(ACaption));
+  // A report exists once a check stage has run; it is written between runs.
+  R3->setEnabled(AState == rsIdle && FLogic && FLogic->HasCheckReport());
 }
 
 void TForm1::ClearLog() {

@@ -63,18 +63,19 @@ class TForm1 : public QMainWindow, public IMainWindow {
   bool IsRowSelected(int ARow) override;
   void SelectSingleRow(int ARow) override;
   void SetPlaceholderVisible(bool AVisible) override;
-  void SetStatusText(int APanel, const String& AText) override;
+  void SetStatusText(TStatusPanel APanel, const String& AText) override;
   String GetEditorText() override;
   void SetEditorText(const String& AText) override;
   String InputName(const String& ACaption, const String& APrompt, const String& ADefault) override;
   TSaveAnswer AskSave(const String& AText, const String& ATitle) override;
   bool ChooseOpenFile(const String& ATitle, String& AFileName) override;
   bool ChooseSaveFile(const String& ATitle, String& AFileName) override;
+  bool ChooseReportFile(const String& ATitle, String& AFileName) override;
   bool RunReplaceGroupDialog(TReplaceGroupInput& AInput) override;
   void ShowError(const String& AMessage) override;
   void SourceLeaving(JSONObject* AItem) override;
   TRunOptions ReadRunOptions() override;
-  void SetRunButton(int ATag, const String& ACaption) override;
+  void SetRunButton(TRunState AState, const String& ACaption) override;
   void ClearLog() override;
   void AppendLog(const String& ALine) override;
   void SetProgress(int AMin, int AMax, int APosition) override;
@@ -90,6 +91,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   void A2Click();
   void N7Click();
   void E2Click();
+  void R3Click();
   void H2Click();
   void I1Click();
   void W2Click();
@@ -150,6 +152,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QTimer* Timer1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QMenu* PopupMenu2 = nullptr;
+  QAction* R3 = nullptr;  // "导出校验报告...", enabled once a check has run
   QAction *S1 = nullptr, *T1 = nullptr, *R1 = nullptr, *Z1 = nullptr, *C2 = nullptr, *X1 = nullptr, *P1 = nullptr,
           *A1 = nullptr, *W1 = nullptr;
 

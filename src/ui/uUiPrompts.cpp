@@ -43,6 +43,20 @@ bool ChooseSourceFile(QWidget* AParent, const QString& ATitle, bool ASave, QStri
   return true;
 }
 
+bool ChooseReportFile(QWidget* AParent, const QString& ATitle, QString& AFileName) {
+  if (TUiPrompts::FileHook) return TUiPrompts::FileHook(ATitle, true, AFileName);
+  QFileDialog dialog(AParent, ATitle);
+  dialog.setObjectName("ReportDialog1");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setNameFilters({QStringLiteral("CSV 表格(*.csv)"), QStringLiteral("JSON(*.json)")});
+  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  AFileName = dialog.selectedFiles().first();
+  return true;
+}
+
 bool OpenWithDesktop(const QString& AUrl) {
   if (TUiPrompts::OpenUrlHook) return TUiPrompts::OpenUrlHook(AUrl);
   return QDesktopServices::openUrl(QUrl(AUrl));

@@ -34,4 +34,6 @@ void ShowErrorBox(QWidget* AParent, const QString& AText);
 bool InputQuery(QWidget* AParent, const QString& ACaption, const QString& APrompt, QString& AText);
 // The dialogs for book-source files: non-native, so that they behave alike everywhere.
 bool ChooseSourceFile(QWidget* AParent, const QString& ATitle, bool ASave, QString& AFileName);
+// The save dialog for a check report: CSV or JSON, ".csv" when no extension is typed.
+bool ChooseReportFile(QWidget* AParent, const QString& ATitle, QString& AFileName);
 bool OpenWithDesktop(const QString& AUrl);

@@ -56,7 +56,7 @@ class BatchRunTest : public ::testing::Test {
   void TearDown() override { logic.reset(); }
   void Load(const std::string& json) { logic->AddSrcFile(dir.Write("s.json", json)); }
   static std::string U(const std::string& path) { return server->Url(path); }
-  TBookSourceItem Item(int i) { return TBookSourceItem(logic->BookSrcData().GetJsonObject(i)); }
+  TBookSourceItem Item(int i) { return TBookSourceItem(logic->Sources().Data().GetJsonObject(i)); }
   std::vector<String> Messages() { return win.LogMessages(); }
   bool Logged(const String& m) {
     auto v = Messages();
@@ -133,7 +133,7 @@ TEST_F(BatchRunTest, DedupeThenCheck) {
   win.Options.CheckSources = true;
   logic->Button1Click();
   // "/OK" differs from "/ok" only in ASCII case: a duplicate.
-  ASSERT_EQ(logic->BookSrcData().Count(), 2);
+  ASSERT_EQ(logic->Sources().Data().Count(), 2);
   EXPECT_EQ(Item(0).bookSourceName(), u"a");
   EXPECT_EQ(Item(1).bookSourceGroup(), u"失效");
   std::vector<String> m = Messages();
@@ -145,7 +145,7 @@ TEST_F(BatchRunTest, DedupeWithRealDedupeOffKeepsRenamedCopies) {
   Load("[" + Src("a", "http://x") + "," + Src("b", "http://x") + "," + Src("a", "http://X") + "]");
   win.Options.RealDedupe = false;
   logic->Button1Click();
-  EXPECT_EQ(logic->BookSrcData().Count(), 2);
+  EXPECT_EQ(logic->Sources().Data().Count(), 2);
   EXPECT_EQ(Messages().back(), u"任务结束");
 }
 
@@ -291,7 +291,7 @@ TEST_F(BatchRunTest, RowTextsStaySafeWhileARunChangesSources) {
   done = true;
   reader.join();
   EXPECT_GT(reads.load(), 0);
-  EXPECT_EQ(logic->BookSrcData().Count(), 150);
+  EXPECT_EQ(logic->Sources().Data().Count(), 150);
   EXPECT_EQ(Messages().back(), u"任务结束");
 }
 
@@ -317,12 +317,12 @@ TEST_F(BatchRunTest, RetriesAndPerHostLimit) {
   for (int i = 0; i < 12; ++i) list += "," + Src("m" + std::to_string(i), busy.Url("/" + std::to_string(i)));
   Load(list + "]");
   logic->SetCheckPolicy(3, 50, 2);
-  std::vector<TMainLogic::TCheckOutcome> outcomes(13);
+  std::vector<TCheckOutcome> outcomes(13);
   std::mutex lock;
-  logic->OnSourceChecked = [&](int32_t idx, bool, const TMainLogic::TCheckOutcome& o) {
+  logic->CheckListeners().Add([&](const TCheckOutcome& o) {
     std::lock_guard<std::mutex> g(lock);
-    outcomes[size_t(idx)] = o;
-  };
+    outcomes[size_t(o.Position)] = o;
+  });
   win.Options.RemoveRepeat = false;
   win.Options.CheckSources = true;
   win.Options.WorkerCount = u"13";

@@ -61,7 +61,7 @@ class CheckTest : public ::testing::Test {
   bool Check(const std::string& json, std::vector<String>* log, bool raise = false) {
     JSONObject o;
     o.Parse(FromUtf8(json), false);
-    return logic->CheckBookSourceItem(&o, raise, log);
+    return TSourceChecker::CheckSource(&o, raise, log);
   }
   static std::vector<String> Lines(const std::vector<String>& log) {
     // the last line is the elapsed time
@@ -173,7 +173,7 @@ TEST_F(CheckTest, SearchAndDiscoverProbes) {
     o.SetString(u"ruleSearchUrl", c.search);
     o.SetString(u"ruleFindUrl", c.find);
     std::vector<String> log;
-    EXPECT_TRUE(logic->CheckBookSourceItem(&o, true, &log)) << c.name;
+    EXPECT_TRUE(TSourceChecker::CheckSource(&o, true, &log)) << c.name;
     EXPECT_EQ(Lines(log), c.lines) << c.name;
   }
 }
@@ -184,7 +184,7 @@ TEST_F(CheckTest, FailedSiteSkipsSearchAndDiscover) {
   o.SetString(u"ruleSearchUrl", FromUtf8(U("/ok")));
   o.SetString(u"ruleFindUrl", u"A::" + FromUtf8(U("/ok")));
   std::vector<String> log;
-  EXPECT_FALSE(logic->CheckBookSourceItem(&o, false, &log));
+  EXPECT_FALSE(TSourceChecker::CheckSource(&o, false, &log));
   EXPECT_EQ(log.size(), 2u);
 }
 

@@ -12,7 +12,7 @@ class CollectionTest : public ::testing::Test {
   void SetUp() override {
     logic = std::make_unique<TMainLogic>(win);
     win.Logic = logic.get();
-    logic->NotifyListChange(0);
+    logic->NotifyListChange(lcSourcesChanged);
   }
   void TearDown() override {
     logic.reset();
@@ -306,10 +306,10 @@ TEST_F(CollectionTest, ExportAppendsJsonAndWritesTheFileFormat) {
 TEST_F(CollectionTest, GroupWhoseTextCannotBeWrittenCountsInNoGroup) {
   Add("[{\"bookSourceName\":\"a\",\"bookSourceUrl\":\"http://a/\",\"bookSourceGroup\":[{\"k\":1,:{\"z\":1}}]}," +
       Src("b", "http://b/", "G") + "]");
-  EXPECT_EQ(logic->BookSrcData().Count(), 2);
+  EXPECT_EQ(logic->Sources().Data().Count(), 2);
   EXPECT_EQ(logic->RowCount(), 2);
   EXPECT_EQ(logic->GroupNames(), std::vector<String>{u"G"});
-  logic->NotifyListChange(0);
+  logic->NotifyListChange(lcSourcesChanged);
   EXPECT_EQ(logic->RowCount(), 2);
   for (int row = 0; row < 2; ++row) EXPECT_NO_THROW(logic->RowText(row));
 }
@@ -323,7 +323,7 @@ TEST_F(CollectionTest, ExportTheWriterRefusesLeavesTheOldFileAndNoTemporary) {
   const std::string before = dir.Read("out.json");
   ASSERT_FALSE(before.empty());
   Add("[{\"bookSourceName\":\"b\",\"bookSourceUrl\":\"http://b/\",\"ruleToc\":{\"k\":1,:{\"z\":1}}}]");
-  ASSERT_EQ(logic->BookSrcData().Count(), 2);
+  ASSERT_EQ(logic->Sources().Data().Count(), 2);
   EXPECT_THROW(logic->ExportTo(dir.Name("out.json")), Exception);
   EXPECT_EQ(dir.Read("out.json"), before);
   int entries = 0;

@@ -56,7 +56,7 @@ class FakeMainWindow : public IMainWindow {
     CurrentRow = ARow;
   }
   void SetPlaceholderVisible(bool AVisible) override { Placeholder = AVisible; }
-  void SetStatusText(int APanel, const String& AText) override { Status[APanel] = AText; }
+  void SetStatusText(TStatusPanel APanel, const String& AText) override { Status[APanel] = AText; }
   String GetEditorText() override { return Editor; }
   void SetEditorText(const String& AText) override {
     Editor = AText;
@@ -76,6 +76,7 @@ class FakeMainWindow : public IMainWindow {
   }
   bool ChooseOpenFile(const String&, String& AFileName) override { return Take(OpenFiles, AFileName); }
   bool ChooseSaveFile(const String&, String& AFileName) override { return Take(SaveFiles, AFileName); }
+  bool ChooseReportFile(const String&, String& AFileName) override { return Take(SaveFiles, AFileName); }
   bool RunReplaceGroupDialog(TReplaceGroupInput& AInput) override {
     if (ReplaceInputs.empty()) return false;
     AInput = ReplaceInputs.front();
@@ -86,8 +87,8 @@ class FakeMainWindow : public IMainWindow {
   void SourceLeaving(JSONObject* AItem) override { Leaving.push_back(AItem); }
 
   TRunOptions ReadRunOptions() override { return Options; }
-  void SetRunButton(int ATag, const String& ACaption) override {
-    RunTag = ATag;
+  void SetRunButton(TRunState AState, const String& ACaption) override {
+    RunTag = AState;
     RunCaption = ACaption;
   }
   void ClearLog() override { LogLines.clear(); }

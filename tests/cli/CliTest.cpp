@@ -157,6 +157,24 @@ TEST(CliExport, StandardInputToStandardOutput) {
   EXPECT_EQ(r.Err, "");
 }
 
+// Standard input is read into memory, not into a temporary file: a TMPDIR
+// that cannot hold one does not matter.
+TEST(CliExport, StandardInputNeedsNoTemporaryFile) {
+  TempDir dir;
+  const char* old = std::getenv("TMPDIR");
+  const std::string kept = old ? old : "";
+  ::setenv("TMPDIR", (dir / "no-such-folder").c_str(), 1);
+  const TCliResult r = RunCli({"-", "-o", dir / "out.json", "-q"}, ReadFile(kData + "second-gbk.json"));
+  if (old)
+    ::setenv("TMPDIR", kept.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const TCliResult plain = RunCli({kData + "second-gbk.json", "-o", "-", "-q"});
+  EXPECT_EQ(ReadFile(dir / "out.json"), plain.Out);
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"out.json"});
+}
+
 TEST(CliExport, WithoutOutputNothingIsWritten) {
   TempDir dir;
   dir.Write("in.json", ReadFile(kData + "first.json"));
@@ -209,6 +227,7 @@ TEST(CliErrors, RuntimeErrorsNameTheCauseAndLeaveNoFile) {
   const TCase cases[] = {
       {{dir / "missing.json", "-o", dir / "out.json"}, "", dir / "missing.json: "},
       {{"-", "-o", dir / "out.json"}, "[{\"bookSourceUrl\": \"http://a/\"} {", "standard input: 第1行"},
+      {{"-", "-o", dir / "out.json"}, "{\"bookSourceName\": \"x\"}", "tanvork-cli: standard input: 文件中没有书源：-\n"},
       // The report is ready first; the export's folder does not exist.
       {{kData + "first.json", "--check", "--timeout", "300", "--report", dir / "r.json", "-o", dir / "no/out.json"},
        "", dir / "no/out.json"},

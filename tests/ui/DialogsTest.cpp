@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -400,6 +401,39 @@ void TDialogsTest::batchRunDedupesAndMarksDeadSources() {
   // The marked sources are what the filter finds.
   W->bookGroupList->setEditText(QStringLiteral("失效"));
   QCOMPARE(Rows(), 2);
+}
+
+// 文件 → 导出校验报告... is there once a check has run, and writes the same
+// report as the batch program (CSV by the name's extension, else JSON).
+void TDialogsTest::checkReportAfterACheckRun() {
+  const std::string ok = FServers->Http.Url("/ok"), err = FServers->Http.Url("/err");
+  AddFile(Fixture("run.json", SourcesJson({{"g", "活", ok.c_str()}, {"g", "死", err.c_str()}})));
+  QVERIFY(!W->R3->isEnabled());
+  W->CheckBox1->setChecked(false);
+  W->CheckBox2->setChecked(true);
+  QTest::mouseClick(W->Button1, Qt::LeftButton);
+  QVERIFY(!TForm2::Current());
+  QVERIFY(W->R3->isEnabled());
+  const QString csv = FDir.filePath("report.csv"), json = FDir.filePath("report");
+  for (const QString& target : {csv, json}) {
+    TUiPrompts::FileHook = [&](const QString& ATitle, bool ASave, QString& AName) {
+      if (ATitle != QStringLiteral("导出校验报告") || !ASave) return false;
+      AName = target;
+      return true;
+    };
+    W->R3->trigger();
+  }
+  TUiPrompts::FileHook = nullptr;
+  QFile file(csv);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  QCOMPARE(lines.size(), 3);
+  QCOMPARE(lines[0], QStringLiteral("position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs"));
+  QVERIFY(lines[1].startsWith(QStringLiteral("1,活,") + QString::fromStdString(ok) + QStringLiteral(",alive,200,,")));
+  QVERIFY(lines[2].startsWith(QStringLiteral("2,死,") + QString::fromStdString(err) + QStringLiteral(",dead,500,")));
+  QFile plain(json);
+  QVERIFY(plain.open(QIODevice::ReadOnly));
+  QVERIFY(plain.readAll().contains("\"verdict\": \"dead\""));
 }
 
 void TDialogsTest::cancelTwiceStopsTheRun() {

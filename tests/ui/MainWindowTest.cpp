@@ -141,7 +141,8 @@ void TMainWindowTest::menusCarryTheirCaptions() {
   QCOMPARE(bar, (QStringList{"文件(&F)", "编辑(&E)", "帮助(&H)"}));
   const QList<QAction*> top = W->menuBar()->actions();
   QCOMPARE(Captions(top[0]->menu()),
-           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "-", "新建书源(&N)...", "-", "导出书源文件(&E)..."}));
+           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "-", "新建书源(&N)...", "-", "导出书源文件(&E)...",
+                        "导出校验报告..."}));
   QCOMPARE(Captions(top[1]->menu()), (QStringList{"分组名称替换(&H)..."}));
   const QStringList help = Captions(top[2]->menu());
   QCOMPARE(help.size(), 4);

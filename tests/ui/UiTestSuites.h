@@ -72,6 +72,7 @@ class TDialogsTest : public TWindowFixture {
   void waitDialogWithoutStagesUntilCancel();
   void batchRunDedupesAndMarksDeadSources();
   void cancelTwiceStopsTheRun();
+  void checkReportAfterACheckRun();
   void dedupeClosesDialogOnRemovedCopy();
 
  private:

@@ -1,0 +1,108 @@
+// The batch run: duplicate removal and the online check of the whole
+// collection on the worker pool, with progress, stop and log shown through
+// an IRunView. Stages run on worker threads; every notice for the front end
+// comes back as a main-thread job.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "app/uCheckOutcome.h"
+#include "app/uRunView.h"
+#include "app/uSourceCheck.h"
+#include "support/KivTypes.h"
+
+class JSONBase;
+class TSourceCollection;
+struct TJob;
+using PJob = TJob*;
+
+class TBatchRun {
+ public:
+  // Registers the signal "WaitCheckBookSource" and posts the job that waits for it.
+  TBatchRun(TSourceCollection& ASources, IRunView& AView);
+  // Every job of the run goes; running ones are waited for.
+  ~TBatchRun();
+  TBatchRun(const TBatchRun&) = delete;
+  TBatchRun& operator=(const TBatchRun&) = delete;
+
+  // ---- main thread
+  // Posts the stages AOptions selects and returns; with none selected the
+  // run stays up until stopped (the window's behaviour).
+  void Start(const TRunOptions& AOptions);
+  // The stop button: asks running stages to stop, or ends a run without any.
+  void StopOrEnd();
+  // Pumps main-thread jobs until the run is idle; ATick runs after each pump.
+  void WaitEnd(const std::function<void()>& ATick);
+  TRunState State() const { return TRunState(FRunState.load()); }
+
+  TSourceChecker& Checker() { return FChecker; }
+  // Every source the check stage settles is published here, on the check
+  // job's thread, after its mark is written.
+  TCheckListeners& Listeners() { return FListeners; }
+  // Outcomes of the last check stage, in collection order (skipped ones left out).
+  std::vector<TCheckOutcome> Outcomes();
+  bool HasOutcomes();
+
+  // The stages changed the collection (main thread): the front end refreshes.
+  std::function<void()> OnListChanged;
+
+  // ---- log and status
+  void Log(const String& AMsg);   // log line, status message
+  void LogD(const String& AMsg);  // log line only
+  void DispLog();                 // the status panel of the run
+  const String& StateMsg() const { return FStateMsg; }
+
+ private:
+  // Jobs of the run.
+  void RemoveRepeat(PJob AJob);
+  void WaitCheckBookSource(PJob AJob);
+  void DoCheckBookSourceItem(PJob AJob);
+  void TaskFinish(PJob AJob);
+  void DoUpdateProcess(PJob AJob);
+  void DoNotifyDataChange(PJob AJob);
+
+  void EndRun();
+  void StartCheckStage(intptr_t ARun);
+  void CheckJobDone(intptr_t ARun);
+  void PostTaskFinish(intptr_t ARun);
+  void PostProgress(int32_t AMax, int32_t APosition);
+  void SetRunState(TRunState AState);
+  void SetProgressVisible(bool AVisible);
+  bool StopAsked() const { return FWaitStop.load() > 0; }
+
+  TSourceCollection& FSources;
+  IRunView& FView;
+  TSourceChecker FChecker;
+  TCheckListeners FListeners;
+  std::mutex FOutcomeLock;
+  std::vector<TCheckOutcome> FOutcomes;
+  bool FHasOutcomes = false;  // under FOutcomeLock
+
+  std::atomic<int> FRunState{rsIdle};
+  std::atomic<bool> FDestroying{false};
+  std::atomic<int32_t> FTaskRef{0};
+  std::atomic<int32_t> FWaitStop{0};
+  std::atomic<int64_t> FTaskStartTime{0};
+  std::mutex FLocker;           // the progress throttle
+  int64_t FCheckLastTime = 0;  // under FLocker
+  std::atomic<int32_t> FCurCheckIndex{0};
+  std::atomic<int32_t> FCheckCount{0};
+  int FWaitCheckBookSourceSingId = 0;
+  String FStateMsg;
+  // Each run has its own number: notices of an earlier run are ignored.
+  std::atomic<intptr_t> FRunId{0};
+  std::atomic<intptr_t> FCheckRun{0};
+  std::atomic<bool> FCheckPending{false};
+  bool FCheckStarted = false;
+  // Check jobs still working (the waiting job holds one while it posts).
+  std::atomic<int32_t> FLiveCheckJobs{0};
+  // Sources taken out by duplicate removal, destroyed on the main thread once
+  // the view no longer names them.
+  std::vector<JSONBase*> FPendingFree;  // under the collection's lock
+  int32_t FProgressMin = 0, FProgressMax = 100, FProgressPos = 0;
+  bool FProgressVisible = false;
+};

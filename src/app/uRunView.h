@@ -1,0 +1,39 @@
+// What a front end shows of a batch run: the run button, the log, the status
+// bar, the progress bar and the wait dialog. Every operation has an empty
+// default, so a front end overrides only what it shows.
+#pragma once
+
+#include "support/KivTypes.h"
+
+// The run options as the window shows them (worker count as typed).
+struct TRunOptions {
+  String WorkerCount = u"60";
+  bool RemoveRepeat = true;  // "去除重复"
+  bool RealDedupe = true;    // "真实去重"
+  bool CheckSources = false; // "校验书源"
+};
+
+// Run states, kept in the start button's Tag.
+enum TRunState : int { rsIdle = 0, rsRunning = 1, rsStopping = 2 };
+
+// The status bar's panels: the collection's counts, the run's state.
+enum TStatusPanel : int { spSourceCount = 0, spRunState = 1 };
+
+class IRunView {
+ public:
+  virtual ~IRunView() = default;
+  virtual TRunOptions ReadRunOptions() { return TRunOptions(); }
+  virtual void SetRunButton(TRunState /*AState*/, const String& /*ACaption*/) {}
+  virtual void ClearLog() {}
+  virtual void AppendLog(const String& /*ALine*/) {}
+  virtual void SetStatusText(TStatusPanel /*APanel*/, const String& /*AText*/) {}
+  virtual void SetProgress(int /*AMin*/, int /*AMax*/, int /*APosition*/) {}
+  virtual void SetProgressVisible(bool /*AVisible*/) {}
+  virtual void StartStatusTimer() {}
+  virtual void StopStatusTimer() {}
+  // Modal: returns when the dialog has closed; main-thread jobs run meanwhile.
+  // A front end without a dialog leaves it empty and waits with WaitRunEnd.
+  virtual void ShowWaitDialog() {}
+  virtual void CloseWaitDialog() {}
+  virtual bool IsDestroying() { return false; }
+};

@@ -1,0 +1,87 @@
+// The collection of loaded book sources: one JSON array of source objects,
+// the index of group names, and the verbs that load, filter, change, sort
+// and export it. No window: the desktop, the batch program and the tests
+// all act on whole collections through these.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "app/uGroupRename.h"
+#include "support/KivTypes.h"
+
+class JSONArray;
+class JSONBase;
+class JSONObject;
+class TStream;
+class TStringHash;
+
+enum TSourceSortKey : int { sskName, sskGroup };
+
+class TSourceCollection {
+ public:
+  TSourceCollection();
+  ~TSourceCollection();
+  TSourceCollection(const TSourceCollection&) = delete;
+  TSourceCollection& operator=(const TSourceCollection&) = delete;
+
+  // Worker threads change sources during a run while the main thread reads
+  // them for row texts and filtering: both sides take this lock.
+  std::mutex& Lock() { return FLock; }
+  JSONArray& Data() { return *FData; }  // under Lock()
+  int Count();
+
+  // A source is an object with a non-empty bookSourceUrl.
+  static bool IsSource(const JSONObject* AItem);
+  // A book-source file or stream as an array; a file whose root is one
+  // source object is a one-source file. Errors name the file as AName.
+  static std::unique_ptr<JSONArray> LoadFile(const String& AFileName);
+  static std::unique_ptr<JSONArray> LoadStream(TStream& AStream, const String& AName);
+  // Moves every source of ASource to the end of the collection and counts
+  // its groups; other elements stay behind. Returns how many came.
+  int Merge(JSONArray& ASource);
+
+  // ---- the group index
+  // Counts every source's group names into the index (names stay once seen).
+  void CountGroups();
+  std::vector<String> GroupNames();
+
+  // ---- the filtered view: group or name holds the text, ASCII case ignored
+  static bool MatchesFilter(const JSONObject* ASource, StringView ALowerFilter);
+  std::vector<JSONObject*> Filter(const String& AFilterText);
+  std::vector<JSONObject*> FilterLocked(const String& AFilterText);  // caller holds Lock()
+
+  // ---- changes
+  bool Contains(const JSONObject* ASource);
+  // Appends a source the caller made (the collection owns it from now on).
+  void Add(JSONObject* ASource);
+  // Appends a copy of ASource named AName.
+  JSONObject* AddCopy(const JSONObject* ASource, const String& AName);
+  // Removes and destroys the sources at AIndexes / those APredicate picks
+  // (called under the lock, in collection order). Returns how many went.
+  int RemoveAt(const std::vector<int>& AIndexes);
+  int RemoveWhere(const std::function<bool(const JSONObject*)>& APredicate);
+  void RemoveAll();
+  // Takes the sources at AIndexes out without destroying them (caller holds
+  // Lock()); Release destroys what was taken out once nothing names it.
+  std::vector<JSONBase*> ExtractLocked(const std::vector<int>& AIndexes);
+  void Release(std::vector<JSONBase*>& ASources);
+  void Sort(TSourceSortKey AKey);
+  void ReplaceGroups(const TReplaceGroupInput& AInput);
+  // Writes the collection as UTF-8 with four blanks of indentation; a name
+  // without an extension gets ".json".
+  void Export(String AFileName);
+
+  // Sources about to be destroyed, on the thread that removes them, outside
+  // the lock: views and editors let go of them here.
+  std::function<void(const std::vector<JSONBase*>& ASources)> OnSourcesLeaving;
+
+ private:
+  void CountGroupsOf(JSONObject* ASource);
+
+  std::mutex FLock;
+  std::unique_ptr<JSONArray> FData;
+  std::unique_ptr<TStringHash> FGroups;
+};
