@@ -1,11 +1,9 @@
-// The pool manager, its worker threads, the monitor thread and the hand-over
-// of jobs to the main thread.
+// The pool manager and its worker threads.
 #include "workers/KivWorker.h"
 
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,149 +13,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <deque>
-#include <fstream>
 #include <optional>
 #include <random>
 #include <sstream>
+
+#include "workers/KivStaticThread.h"
 
 TKIVWorkers* GlobalWorkers = nullptr;
 
 using kiv_detail::NewJobRecord;
 
 namespace {
-std::atomic<std::thread::id> GMainThreadId{};
-
 Exception ForeignException(const std::exception& e) { return Exception(FromUtf8(e.what())); }
 Exception UnknownException() { return Exception(u"unknown exception"); }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 }  // namespace
-
-// ---- main-thread hand-over ----------------------------------------------
-
-struct TMainJob {
-  PJob Job;
-  TKIVWorker* Worker;
-};
-
-class TMainThreadQueue {
- public:
-  void Push(const TMainJob& AJob) {
-    {
-      std::lock_guard<std::mutex> L(FLock);
-      FItems.push_back(AJob);
-      FCond.notify_all();
-    }
-    std::function<void()> Waker;
-    {
-      std::lock_guard<std::mutex> L(FWakerLock);
-      Waker = FWaker;
-    }
-    if (Waker) Waker();
-  }
-  bool Pop(TMainJob& AJob) {
-    std::lock_guard<std::mutex> L(FLock);
-    if (FItems.empty()) return false;
-    AJob = FItems.front();
-    FItems.pop_front();
-    return true;
-  }
-  bool HasItems() {
-    std::lock_guard<std::mutex> L(FLock);
-    return !FItems.empty();
-  }
-  // Until a job is queued, AEvent is set or ATimeout ms (< 0: no limit) pass.
-  void WaitWork(TEvent& AEvent, int64_t ATimeout) {
-    std::unique_lock<std::mutex> L(FLock);
-    auto Ready = [&] { return !FItems.empty() || AEvent.IsSet(); };
-    if (ATimeout < 0)
-      FCond.wait(L, Ready);
-    else
-      FCond.wait_for(L, std::chrono::milliseconds(ATimeout), Ready);
-  }
-  void Notify() {
-    std::lock_guard<std::mutex> L(FLock);
-    FCond.notify_all();
-  }
-  void SetWaker(std::function<void()> AWaker) {
-    std::lock_guard<std::mutex> L(FWakerLock);
-    FWaker = std::move(AWaker);
-  }
-  static void Dispatch(const TMainJob& AJob);
-
- private:
-  std::mutex FLock;
-  std::condition_variable FCond;
-  std::deque<TMainJob> FItems;
-  std::mutex FWakerLock;
-  std::function<void()> FWaker;
-};
-
-static TMainThreadQueue GMainQueue;
-
-void KivNotifyMainWaiter() { GMainQueue.Notify(); }
-
-bool IsMainThread() { return std::this_thread::get_id() == GMainThreadId.load(); }
-
-void SetMainThreadWaker(std::function<void()> AWaker) { GMainQueue.SetWaker(std::move(AWaker)); }
-
-void TMainThreadQueue::Dispatch(const TMainJob& AJob) {
-  TKIVWorker* W = AJob.Worker;
-  std::optional<Exception> Err;
-  try {
-    W->RunJob(AJob.Job);
-  } catch (const Exception& E) {
-    Err = E;
-  } catch (const std::exception& E) {
-    Err = ForeignException(E);
-  } catch (...) {
-    Err = UnknownException();
-  }
-  // The worker waits for its event, so its owner is still there.
-  if (Err && W->FExitState.load() != TKIVWorker::TExitState::GivenUp) W->FOwner->ReportError(AJob.Job, *Err, jesExecute);
-  W->FPrivateEvent.SetEvent();
-}
-
-void PumpMessages() {
-  if (!IsMainThread()) return;
-  TMainJob J;
-  while (GMainQueue.Pop(J)) TMainThreadQueue::Dispatch(J);
-}
-
-TWaitResult MsgWaitForEvent(TEvent& AEvent, uint32_t ATimeout) {
-  if (!IsMainThread()) return AEvent.WaitFor(ATimeout);
-  {
-    std::lock_guard<std::mutex> L(AEvent.FLock);
-    AEvent.FMainWaiters.fetch_add(1);
-  }
-  const int64_t Start = GetTimestamp();
-  TWaitResult R;
-  for (;;) {
-    if (AEvent.TryWait()) {
-      R = wrSignaled;
-      break;
-    }
-    if (GMainQueue.HasItems()) {
-      PumpMessages();
-      continue;
-    }
-    int64_t Remaining = -1;
-    if (ATimeout != KivInfinite) {
-      Remaining = static_cast<int64_t>(ATimeout) - (GetTimestamp() - Start);
-      if (Remaining <= 0) {
-        R = wrTimeout;
-        break;
-      }
-    }
-    GMainQueue.WaitWork(AEvent, Remaining);
-  }
-  {
-    std::lock_guard<std::mutex> L(AEvent.FLock);
-    AEvent.FMainWaiters.fetch_sub(1);
-  }
-  return R;
-}
 
 // ---- jobs ---------------------------------------------------------------
 
@@ -211,6 +82,19 @@ void TKIVWorker::RunJob(PJob AJob) {
   FLastExecTime.store(0, std::memory_order_relaxed);
   CallJobProc(AJob);
   FLastExecTime.store(GetTimestamp(), std::memory_order_relaxed);
+}
+
+std::optional<Exception> TKIVWorker::RunJobCaught(PJob AJob) {
+  try {
+    RunJob(AJob);
+  } catch (const Exception& E) {
+    return E;
+  } catch (const std::exception& E) {
+    return ForeignException(E);
+  } catch (...) {
+    return UnknownException();
+  }
+  return std::nullopt;
 }
 
 TWaitResult TKIVWorker::WaitSignal(int64_t ATimeout, bool AByRepeatJob) {
@@ -327,18 +211,10 @@ TKIVWorker::TJobStep TKIVWorker::DoJobStep() {
   std::optional<Exception> Err;
   LeaveOwner();
   if (Job->Flags & JOB_IN_MAIN_THREAD) {
-    GMainQueue.Push({Job, this});
+    kiv_detail::QueueForMainThread(Job, this);
     FPrivateEvent.WaitFor(KivInfinite);
   } else {
-    try {
-      RunJob(Job);
-    } catch (const Exception& E) {
-      Err = E;
-    } catch (const std::exception& E) {
-      Err = ForeignException(E);
-    } catch (...) {
-      Err = UnknownException();
-    }
+    Err = RunJobCaught(Job);
   }
   if (!EnterOwner()) return TJobStep::GivenUp;
   if (Err) FOwner->ReportError(Job, *Err, jesExecute);
@@ -432,81 +308,6 @@ void TKIVWorker::Execute() {
   }
   O->WorkerExited(this);
   delete this;
-}
-
-// ---- monitor thread -----------------------------------------------------
-
-namespace {
-bool ReadProcStat(uint64_t& AIdle, uint64_t& AKernel, uint64_t& AUser) {
-  std::ifstream F("/proc/stat");
-  std::string Cpu;
-  uint64_t User = 0, Nice = 0, System = 0, Idle = 0, IoWait = 0, Irq = 0, SoftIrq = 0, Steal = 0;
-  if (!(F >> Cpu >> User >> Nice >> System >> Idle >> IoWait >> Irq >> SoftIrq) || Cpu != "cpu") return false;
-  F >> Steal;
-  // Kernel time includes idle time, as the load formula expects.
-  AIdle = Idle + IoWait;
-  AKernel = System + Irq + SoftIrq + AIdle;
-  AUser = User + Nice + Steal;
-  return true;
-}
-}  // namespace
-
-TStaticThread::TStaticThread(TKIVWorkers* AOwner) : FOwner(AOwner) {
-  FHasTimes = ReadProcStat(FLastIdle, FLastKernel, FLastUser);
-  FThread = std::thread(&TStaticThread::Execute, this);
-}
-
-TStaticThread::~TStaticThread() {
-  Terminate();
-  if (FThread.joinable()) FThread.join();
-}
-
-void TStaticThread::Terminate() {
-  FTerminated = true;
-  FEvent.SetEvent();
-}
-
-bool TStaticThread::WaitEnd(uint32_t ATimeout) {
-  int64_t Deadline = GetTimestamp() + ATimeout;
-  while (!FEnded.IsSet()) {
-    int64_t Left = Deadline - GetTimestamp();
-    if (Left <= 0) return false;
-    MsgWaitForEvent(FEnded, static_cast<uint32_t>(std::min<int64_t>(Left, 200)));
-  }
-  return true;
-}
-
-int TStaticThread::GetCPUUsage() {
-  uint64_t Idle, Kernel, User;
-  if (!ReadProcStat(Idle, Kernel, User)) return 0;
-  uint64_t Total = (Kernel - FLastKernel) + (User - FLastUser);
-  uint64_t DIdle = Idle - FLastIdle;
-  FLastIdle = Idle;
-  FLastKernel = Kernel;
-  FLastUser = User;
-  return Total > DIdle ? static_cast<int>((Total - DIdle) * 100 / Total) : 0;
-}
-
-void TStaticThread::Execute() {
-  pthread_setname_np(pthread_self(), "StaticThread");
-  sched_param P{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &P);  // best effort
-  while (!FTerminated.load()) {
-    TWaitResult R = FEvent.WaitFor(FHasTimes ? 1000 : KivInfinite);
-    if (FTerminated.load()) break;
-    TKIVWorkers* O = FOwner;
-    if (O->Terminating()) continue;
-    if (R == wrSignaled) {
-      if (O->IdleWorkerCount() <= 0) O->LookupIdleWorker();
-    } else if (O->SimpleJobCount() > 0 && GetCPUUsage() < 60 && O->IdleWorkerCount() <= 0) {
-      O->LookupIdleWorker();
-    } else {
-      // Safety net: a timed job overdue with idle workers asleep gets one.
-      int64_t First = O->FRepeatJobs->FirstFireTime();
-      if (First != 0 && First + 50 <= GetTimestamp()) O->LookupIdleWorker();
-    }
-  }
-  FEnded.SetEvent();
 }
 
 // ---- manager ------------------------------------------------------------
@@ -989,7 +790,7 @@ String TKIVWorkers::GetJobPorcInfo(const TJobMethod& AJobProc) {
 void KivWorkerInit() {
   if (GlobalJobPool) return;
   kiv_detail::StartClock();
-  GMainThreadId = std::this_thread::get_id();
+  kiv_detail::SetMainThread();
   GlobalJobPool = new TJobPool(1024);
   GlobalWorkers = new TKIVWorkers(2);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -38,6 +39,13 @@ TWaitResult MsgWaitForEvent(TEvent& AEvent, uint32_t ATimeout);
 // Called (from any thread) whenever a job is queued for the main thread, so a
 // GUI loop can schedule PumpMessages.
 void SetMainThreadWaker(std::function<void()> AWaker);
+
+namespace kiv_detail {
+// KivWorkerInit: the calling thread becomes the main thread.
+void SetMainThread();
+// A worker hands AJob over and waits for its private event.
+void QueueForMainThread(PJob AJob, TKIVWorker* AWorker);
+}  // namespace kiv_detail
 
 // ---- workers ------------------------------------------------------------
 
@@ -90,6 +98,8 @@ class TKIVWorker {
   enum class TJobStep { Ran, NoJob, GivenUp };
   TJobStep DoJobStep();
   void RunJob(PJob AJob);
+  // Runs the job; what it raised, as an Exception.
+  std::optional<Exception> RunJobCaught(PJob AJob);
   void ClearActiveJob();
   bool EnterOwner();
   void LeaveOwner() { FInOwner.store(false, std::memory_order_release); }
@@ -121,31 +131,6 @@ class TKIVWorker {
   std::atomic<TJobGroup*> FActiveJobGroup{nullptr};
   std::atomic<int32_t> FActiveJobFlags{0};
   std::atomic<uintptr_t> FHandle{0};
-};
-
-// The monitor thread: adds workers while the pool is saturated and the
-// processors are not busy.
-class TStaticThread {
- public:
-  explicit TStaticThread(TKIVWorkers* AOwner);
-  ~TStaticThread();
-  void CheckNeeded() { FEvent.SetEvent(); }
-  void Terminate();
-  // Waits up to ATimeout ms for the thread to end (pumping on the main thread).
-  bool WaitEnd(uint32_t ATimeout);
-  // Processor load in percent since the previous call (from /proc/stat).
-  int GetCPUUsage();
-
- private:
-  void Execute();
-
-  TKIVWorkers* FOwner;
-  TEvent FEvent{false};
-  TEvent FEnded{true};
-  std::atomic<bool> FTerminated{false};
-  uint64_t FLastIdle = 0, FLastKernel = 0, FLastUser = 0;
-  bool FHasTimes = false;
-  std::thread FThread;
 };
 
 struct TWorkerStateItem {
