@@ -143,7 +143,9 @@ void TBatchRun::Start(const TRunOptions& AOptions) {
   FCheckLastTime = GetTimestamp();
   FTaskStartTime = std::max<int64_t>(GetTimestamp(), 1);
   FCheckStarted = false;
-  GlobalWorkers->SetMaxWorkers(WorkerCountOf(AOptions.WorkerCount));
+  FProbeCount = std::max(AOptions.ProbeCount, 0);
+  // The waiting job that posts the check jobs takes one worker besides them.
+  GlobalWorkers->SetMaxWorkers(FProbeCount > 0 ? FProbeCount + 1 : WorkerCountOf(AOptions.WorkerCount));
 
   FView.ClearLog();
   Log(u"正在初始化任务...");
@@ -314,7 +316,7 @@ void TBatchRun::WaitCheckBookSource(PJob AJob) {
   }
   FCheckCount = count;
   FCurCheckIndex = 0;
-  const int k = std::min(count, GlobalWorkers->MaxWorkers() - 1);
+  const int k = std::min(count, FProbeCount > 0 ? FProbeCount.load() : GlobalWorkers->MaxWorkers() - 1);
   // This job holds one count until every check job is posted, so an early
   // finisher cannot end the stage while others are still to come.
   FLiveCheckJobs = 1;

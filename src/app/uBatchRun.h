@@ -91,6 +91,7 @@ class TBatchRun {
   int64_t FCheckLastTime = 0;  // under FLocker
   std::atomic<int32_t> FCurCheckIndex{0};
   std::atomic<int32_t> FCheckCount{0};
+  std::atomic<int32_t> FProbeCount{0};  // 0: the pool's maximum less one
   int FWaitCheckBookSourceSingId = 0;
   String FStateMsg;
   // Each run has its own number: notices of an earlier run are ignored.

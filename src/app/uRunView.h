@@ -3,6 +3,8 @@
 // default, so a front end overrides only what it shows.
 #pragma once
 
+#include <cstdint>
+
 #include "support/KivTypes.h"
 
 // The run options as the window shows them (worker count as typed).
@@ -11,6 +13,10 @@ struct TRunOptions {
   bool RemoveRepeat = true;  // "去除重复"
   bool RealDedupe = true;    // "真实去重"
   bool CheckSources = false; // "校验书源"
+  // Above 0: exactly this many probes at a time (the batch program's
+  // --workers); 0: the window's meaning of the worker count (the pool's
+  // maximum, one of them left to the pool).
+  int32_t ProbeCount = 0;
 };
 
 // Run states, kept in the start button's Tag.

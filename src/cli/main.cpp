@@ -1,11 +1,14 @@
 // tanvork-cli: the desktop program's batch work without a window.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 
 #include "cli/uCliOptions.h"
 #include "cli/uCliRun.h"
+#include "cli/uCliTargets.h"
+#include "cli/uConsoleWindow.h"
 #include "http/KivHttpClient.h"
 #include "workers/KivWorker.h"
 
@@ -24,8 +27,10 @@ void CatchInterrupts() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
-  // A closed standard output is an error to report, not a reason to die.
+  // A closed standard output is an error to report, not a reason to die;
+  // so is a file-size limit reached while writing.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace
@@ -34,8 +39,10 @@ int main(int argc, char** argv) {
   TCliOptions options;
   try {
     options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options.Help && !options.Version) CheckOutputNames(options);
   } catch (const TUsageError& E) {
-    std::fprintf(stderr, "tanvork-cli: %s\n\n%s", E.what(), UsageText());
+    const std::string message = ::isatty(STDERR_FILENO) ? ToUtf8(EscapeControls(FromUtf8(E.what()))) : E.what();
+    std::fprintf(stderr, "tanvork-cli: %s\n\n%s", message.c_str(), UsageText());
     return exitUsage;
   }
   if (options.Help) {

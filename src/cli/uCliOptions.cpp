@@ -21,7 +21,7 @@ const char kUsage[] =
     "      --dedupe-strict      remove duplicates (names and groups compared too)\n"
     "      --check              check every source: dead ones get the group \"失效\",\n"
     "                           live ones lose it\n"
-    "      --workers N          workers of the check (default 60)\n"
+    "      --workers N          probes of the check at a time (default 60)\n"
     "      --timeout MS         connect and receive time-out of a probe (default 30000)\n"
     "      --retries N          probe again up to N times when no HTTP answer came\n"
     "                           (default 0)\n"

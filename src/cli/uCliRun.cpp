@@ -11,6 +11,7 @@
 #include "app/uMainLogic.h"
 #include "app/uPendingOutput.h"
 #include "cli/uCliInput.h"
+#include "cli/uCliTargets.h"
 #include "cli/uConsoleWindow.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
@@ -90,6 +91,7 @@ void TBatch::RunStages() {
   run.RemoveRepeat = FOptions.Dedupe != TDedupe::None;
   run.RealDedupe = FOptions.Dedupe == TDedupe::Real;
   run.CheckSources = FOptions.Check;
+  run.ProbeCount = FOptions.Workers;
   FLogic->SetCheckTimeout(FOptions.TimeoutMs);
   FLogic->SetCheckPolicy(FOptions.Retries, 500, FOptions.PerHost);
   const int before = FLogic->Sources().Count();
@@ -131,10 +133,13 @@ void TBatch::WriteOutputs() {
     report->WriteBytes(CheckReport(FOutcomes, FromUtf8(FOptions.Report)));
   }
   if (!FOptions.Output.empty()) {
-    output.emplace(FOptions.Output == "-" ? "-" : ExportFileName(FOptions.Output), ".json");
+    output.emplace(FOptions.Output == "-" ? "-" : ExportTarget(FOptions.Output), ".json");
     FLogic->ExportTo(FromUtf8(output->TempPath()));
   }
   CheckInterrupt();
+  // A file made or linked since the start must not let one output replace the other.
+  if (output && report && SameTarget(output->Target(), report->Target()))
+    throw Exception(u"--output and --report now name the same file; nothing written");
   if (output) output->Commit();
   if (report) report->Commit();
 }
@@ -149,6 +154,7 @@ void TBatch::Summary() {
 
 int TBatch::Run() {
   try {
+    CheckOutputFolders(FOptions);
     LoadFiles();
     RenameGroups();
     RunStages();

@@ -37,6 +37,27 @@ String FitColumns(const String& AText, int AColumns) {
 
 }  // namespace
 
+String EscapeControls(const String& AText) {
+  String out;
+  out.reserve(AText.size());
+  for (size_t i = 0; i < AText.size(); ++i) {
+    const char16_t c = AText[i];
+    // Line breaks stay line breaks.
+    if (c == u'\n' || (c == u'\r' && i + 1 < AText.size() && AText[i + 1] == u'\n')) {
+      if (c == u'\n') out += c;
+      continue;
+    }
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", unsigned(c));
+      out += FromUtf8(buf);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 TConsoleWindow::TConsoleWindow(bool AQuiet, bool ATerminal, std::FILE* AErr)
     : FQuiet(AQuiet), FTerminal(ATerminal), FErr(AErr) {}
 
@@ -49,7 +70,7 @@ void TConsoleWindow::Say(const std::string& AUtf8Line) {
 
 void TConsoleWindow::ShowError(const String& AMessage) {
   EraseProgressLine();
-  std::fprintf(FErr, "tanvork-cli: %s\n", ToUtf8(AMessage).c_str());
+  std::fprintf(FErr, "tanvork-cli: %s\n", ToUtf8(FTerminal ? EscapeControls(AMessage) : AMessage).c_str());
   std::fflush(FErr);
 }
 

@@ -8,6 +8,11 @@
 
 #include "app/uMainLogic.h"
 
+// Control characters of a text bound for a terminal, written as \xNN (line
+// breaks stay): a file's bytes quoted in an error must not move the cursor or
+// recolour the screen.
+String EscapeControls(const String& AText);
+
 class TConsoleWindow : public IMainWindow {
  public:
   // ATerminal: draw a progress line (standard error is a terminal) instead of log lines.

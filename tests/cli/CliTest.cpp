@@ -205,6 +205,77 @@ TEST(CliExport, RealFilesDedupeAndRoundTrip) {
   EXPECT_EQ(ReadFile(dir / "again.json"), ReadFile(dir / "plain.json"));
 }
 
+// The report must never replace the export: names are compared by the file
+// they reach, not as text.
+TEST(CliErrors, ReportAndExportNamingOneFileAreRefused) {
+  TempDir dir;
+  dir.Write("books.json", ReadFile(kData + "first.json"));
+  fs::create_directories(dir / "sub");
+  fs::create_symlink(dir / "books.json", dir / "link.json");
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {dir / "books.json", dir / "./books.json"},
+      {dir / "books.json", dir / "sub/../books.json"},
+      {dir / "books", dir / "books.json"},
+      {dir / "books.json", dir / "link.json"},
+      {dir / "new.json", dir / "sub/../new.json"},  // neither exists yet
+  };
+  for (const auto& [output, report] : pairs) {
+    const TCliResult r = RunCli({dir / "books.json", "--check", "--timeout", "100", "-o", output, "--report", report});
+    EXPECT_EQ(r.Status, 2) << output << " / " << report << ": " << r.Err;
+    EXPECT_TRUE(Has(r.Err, "same file")) << r.Err;
+  }
+  EXPECT_EQ(ReadFile(dir / "books.json"), ReadFile(kData + "first.json"));
+  EXPECT_EQ(dir.Leaves(), (std::vector<std::string>{"books.json", "link.json", "sub"}));
+}
+
+// Devices are written as they are (no extension, no rename); a link to nothing is refused.
+TEST(CliErrors, DevicesAndDanglingLinksAsOutput) {
+  TCliResult r = RunCli({kData + "first.json", "-o", "/dev/stdout", "-q"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  const TCliResult plain = RunCli({kData + "first.json", "-o", "-", "-q"});
+  EXPECT_EQ(r.Out, plain.Out);
+  r = RunCli({kData + "first.json", "-o", "/dev/full"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Has(r.Err, "cannot write '/dev/full'")) << r.Err;
+  TempDir dir;
+  fs::create_symlink(dir / "gone/x.json", dir / "dangling.json");
+  r = RunCli({kData + "first.json", "-o", dir / "dangling.json"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_TRUE(Has(r.Err, "symbolic link to a missing file")) << r.Err;
+  EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"dangling.json"});
+  // Standard output twice, once through its device name.
+  r = RunCli({kData + "first.json", "--check", "--timeout", "100", "-o", "/dev/stdout", "--report", "-"});
+  EXPECT_EQ(r.Status, 2) << r.Err;
+}
+
+// A save killed midway leaves its temporary file; the next save in that
+// folder removes it, and only those of processes that are gone.
+TEST(CliErrors, StaleTemporaryFilesOfAKilledSaveAreRemoved) {
+  TempDir dir;
+  const std::string dead = ".out.json.tmp-999999999-abcdef.json", live = ".out.json.tmp-" +
+                                                                         std::to_string(::getpid()) + "-abcdef.json";
+  dir.Write(dead, "half");
+  dir.Write(live, "busy");
+  dir.Write(".other.json.tmp-999999999-abcdef.json", "not ours");
+  const TCliResult r = RunCli({kData + "first.json", "-o", dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(dir.Leaves(), (std::vector<std::string>{".other.json.tmp-999999999-abcdef.json", live, "out.json"}));
+}
+
+// Text from a file quoted in an error reaches a terminal with its control
+// characters written out, so it cannot drive the terminal.
+TEST(CliErrors, ControlCharactersReachATerminalEscaped) {
+  TempDir dir;
+  dir.Write("esc.json", "[{\"bookSourceUrl\": \"http://a/\"} \x1b[31mX");
+  const TCliResult r = RunCliOnTerminal({dir / "esc.json", "-o", dir / "out.json"});
+  EXPECT_NE(r.Status, 0);
+  EXPECT_TRUE(Has(r.Out, "\\x1B[31mX")) << r.Out;
+  EXPECT_FALSE(Has(r.Out, "\x1b[31m")) << r.Out;
+  // Not a terminal: the message is the loader's own.
+  const TCliResult piped = RunCli({dir / "esc.json", "-o", dir / "out.json"});
+  EXPECT_TRUE(Has(piped.Err, "\x1b[31mX")) << piped.Err;
+}
+
 TEST(CliErrors, MalformedSecondFileWritesNothing) {
   TempDir dir;
   dir.Write("out.json", "old");
@@ -416,7 +487,9 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
   EXPECT_EQ(lines[0], "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs");
   for (size_t i = 0; i < sites.size(); ++i) {
     const TExpect& e = sites[i];
-    const std::string head = std::to_string(i + 1) + "," + e.Name + "," + e.Url + "," + e.Verdict + "," +
+    // A field starting with '-' is no formula for a spreadsheet: an apostrophe and quotes.
+    const std::string url = e.Url == "-" ? "\"'-\"" : e.Url;
+    const std::string head = std::to_string(i + 1) + "," + e.Name + "," + url + "," + e.Verdict + "," +
                              std::to_string(e.Status) + ",";
     EXPECT_EQ(lines[i + 1].rfind(head, 0), 0u) << lines[i + 1];
     // The failure text holds a comma: it is quoted.
@@ -505,6 +578,50 @@ TEST_F(CliCheckTest, PerHostLimitsConcurrentProbes) {
   }
 }
 
+// --workers N means N probes at once, 1 included.
+TEST_F(CliCheckTest, WorkersIsTheNumberOfProbesAtOnce) {
+  for (const int workers : {1, 3}) {
+    std::atomic<int> active{0}, peak{0};
+    TRawServer busy([&](int fd, const std::string& head) {
+      if (head.empty()) return;
+      const int now = active.fetch_add(1) + 1;
+      for (int p = peak.load(); now > p && !peak.compare_exchange_weak(p, now);) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      active.fetch_sub(1);
+      TRawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempDir dir;
+    std::string list = "[";
+    for (int i = 0; i < 8; ++i) list += (i ? "," : "") + Src("m" + std::to_string(i), busy.Url("/" + std::to_string(i)));
+    dir.Write("s.json", list + "]");
+    const TCliResult r = RunCli({dir / "s.json", "--check", "--workers", std::to_string(workers), "--fail-on-dead"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(peak.load(), workers);
+  }
+}
+
+// A wrong output folder is found before the check starts, not after it.
+TEST_F(CliCheckTest, OutputFoldersAreCheckedBeforeAnyProbe) {
+  TempDir dir;
+  dir.Write("s.json", "[" + Src("s", silent->Url("/x")) + "]");
+  dir.Write("file", "x");
+  const int before = silent->Accepted();
+  for (const std::vector<std::string>& outputs :
+       {std::vector<std::string>{"-o", "/nonexistent-dir/out.json"}, {"-o", dir / "file/out.json"},
+        {"--report", dir / "no/r.csv", "-o", dir / "out.json"}}) {
+    std::vector<std::string> args{dir / "s.json", "--check", "--timeout", "20000"};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const auto start = std::chrono::steady_clock::now();
+    const TCliResult r = RunCli(args);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "cannot write '")) << r.Err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
+  EXPECT_EQ(silent->Accepted(), before);
+  EXPECT_EQ(dir.Leaves(), (std::vector<std::string>{"file", "s.json"}));
+}
+
 TEST_F(CliCheckTest, InterruptStopsTheRunAndWritesNothing) {
   TempDir dir;
   std::string list = "[";
@@ -555,8 +672,8 @@ TEST_F(CliCheckTest, ProgressBarOnATerminal) {
   std::string list = "[";
   for (int i = 0; i < 4; ++i) list += (i ? "," : "") + Src("s" + std::to_string(i), silent->Url("/" + std::to_string(i)));
   dir.Write("s.json", list + "]");
-  // Two workers: one check job, so the four time-outs follow each other.
-  const TCliResult r = RunCliOnTerminal({dir / "s.json", "--check", "--workers", "2", "--timeout", "300"});
+  // One probe at a time, so the four time-outs follow each other.
+  const TCliResult r = RunCliOnTerminal({dir / "s.json", "--check", "--workers", "1", "--timeout", "300"});
   EXPECT_EQ(r.Status, 0) << r.Out;
   EXPECT_TRUE(std::regex_search(r.Out, std::regex("\r\x1b\\[K\\[[#.]{20}\\] 正在初始化任务\\.\\.\\. \\([0-9]/4, [0-9]+%\\) "
                                                   "\\(用时: [0-9]+ms\\)")))
