@@ -1,6 +1,7 @@
 #include "app/uCheckReport.h"
 
 #include <string>
+#include <string_view>
 
 #include "json/KivJson.h"
 #include "support/KivStr.h"
@@ -8,8 +9,16 @@
 
 namespace {
 
-std::string CsvField(const std::string& AText) {
-  if (AText.find_first_of(",\"\r\n") == std::string::npos) return AText;
+// A text a spreadsheet would run as a formula gets an apostrophe in front
+// (and quotes), as spreadsheet exporters do.
+bool LooksLikeFormula(const std::string& AText) {
+  return !AText.empty() && std::string_view("=+-@\t\r").find(AText[0]) != std::string_view::npos;
+}
+
+std::string CsvField(std::string AText) {
+  const bool formula = LooksLikeFormula(AText);
+  if (formula) AText.insert(0, 1, '\'');
+  if (!formula && AText.find_first_of(",\"\r\n") == std::string::npos) return AText;
   std::string out = "\"";
   for (char c : AText) {
     if (c == '"') out += '"';

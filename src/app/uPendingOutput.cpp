@@ -1,6 +1,8 @@
 #include "app/uPendingOutput.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,18 +57,39 @@ std::string MakeTemp(const std::string& APrefix, const std::string& ASuffix, con
   return path;
 }
 
+// Removes temporary files "<prefix><pid>-XXXXXX<suffix>" whose process has ended.
+void RemoveStaleTemps(const std::string& APrefix, const std::string& ASuffix) {
+  DIR* dir = ::opendir(DirOf(APrefix).c_str());
+  if (!dir) return;
+  const std::string leafPrefix = LeafOf(APrefix);
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, leafPrefix.size(), leafPrefix) != 0 || name.size() < leafPrefix.size() + ASuffix.size() ||
+        name.compare(name.size() - ASuffix.size(), ASuffix.size(), ASuffix) != 0)
+      continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + leafPrefix.size(), &end, 10);
+    if (pid <= 0 || *end != '-' || std::strlen(end + 1) != 6 + ASuffix.size()) continue;
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    ::unlink((DirOf(APrefix) + "/" + name).c_str());
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
 
 TPendingOutput::TPendingOutput(const std::string& ATarget, const std::string& ASuffix) : FTarget(ATarget) {
-  if (ATarget == "-") {
-    FStdout = true;
-    FTemp = MakeTemp(TempFolder() + "/tanvork-cli-", ASuffix, "standard output");
+  struct stat st;
+  const bool exists = ATarget != "-" && ::stat(ATarget.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) throw Exception(FromUtf8("cannot write '" + ATarget + "': it is a folder"));
+  if (ATarget == "-" || (exists && !S_ISREG(st.st_mode))) {
+    // A device or a pipe cannot be renamed over: its bytes are copied into it.
+    FStdout = ATarget == "-";
+    FDirect = !FStdout;
+    FTemp = MakeTemp(TempFolder() + "/tanvork-cli-", ASuffix, FStdout ? "standard output" : ATarget);
     return;
   }
-  struct stat st;
-  if (::stat(ATarget.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) throw Exception(FromUtf8("cannot write '" + ATarget + "': it is a folder"));
-    if (!S_ISREG(st.st_mode)) throw Exception(FromUtf8("cannot write '" + ATarget + "': not a regular file"));
+  if (exists) {
     FMode = st.st_mode & 07777;
     // Writing through a symbolic link keeps the link.
     char resolved[PATH_MAX];
@@ -77,7 +100,11 @@ TPendingOutput::TPendingOutput(const std::string& ATarget, const std::string& AS
     FMode = 0666 & ~mask;
   }
   // Same folder as the target, so the final rename cannot cross file systems.
-  FTemp = MakeTemp(DirOf(FTarget) + "/." + LeafOf(FTarget) + ".tmp-", ASuffix, ATarget);
+  // The process id in the name tells a later run which ones were left by a
+  // process that is gone (killed during its save): those are removed.
+  const std::string prefix = DirOf(FTarget) + "/." + LeafOf(FTarget) + ".tmp-";
+  RemoveStaleTemps(prefix, ASuffix);
+  FTemp = MakeTemp(prefix + std::to_string(::getpid()) + "-", ASuffix, ATarget);
 }
 
 TPendingOutput::~TPendingOutput() {
@@ -97,7 +124,16 @@ void TPendingOutput::WriteBytes(const Bytes& AData) {
 }
 
 void TPendingOutput::Commit() {
-  if (FStdout) {
+  if (FStdout || FDirect) {
+    const std::string shown = FStdout ? "standard output" : FTarget;
+    int out = STDOUT_FILENO;
+    if (FDirect && (out = ::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)) < 0) Fail("write", shown, errno);
+    struct TCloseOut {
+      int Fd;
+      ~TCloseOut() {
+        if (Fd != STDOUT_FILENO) ::close(Fd);
+      }
+    } closeOut{out};
     const int fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) Fail("read", FTemp, errno);
     char buf[65536];
@@ -110,10 +146,10 @@ void TPendingOutput::Commit() {
         Fail("read", FTemp, err);
       }
       if (n == 0) break;
-      if (!WriteAll(STDOUT_FILENO, buf, size_t(n))) {
+      if (!WriteAll(out, buf, size_t(n))) {
         const int err = errno;
         ::close(fd);
-        Fail("write", "standard output", err);
+        Fail("write", shown, err);
       }
     }
     ::close(fd);

@@ -10,9 +10,10 @@
 
 class TPendingOutput {
  public:
-  // ATarget "-" means standard output (the bytes wait in a temporary file).
-  // ASuffix ends the temporary name (the export needs ".json"). Throws
-  // Exception when the target cannot be written.
+  // ATarget "-" means standard output; an existing device, pipe or socket
+  // (/dev/stdout) is written directly. Either way the bytes wait in a
+  // temporary file until Commit. ASuffix ends the temporary name (the export
+  // needs ".json"). Throws Exception when the target cannot be written.
   TPendingOutput(const std::string& ATarget, const std::string& ASuffix);
   ~TPendingOutput();  // removes the temporary file unless committed
   TPendingOutput(const TPendingOutput&) = delete;
@@ -23,11 +24,11 @@ class TPendingOutput {
   // Replaces the temporary file's content (flushed to disk).
   void WriteBytes(const Bytes& AData);
   // Gives the temporary file the target's permissions; then renames it over
-  // the target, or copies it to standard output.
+  // the target, or copies it to standard output or the device.
   void Commit();
 
  private:
   std::string FTarget, FTemp;
-  bool FStdout = false, FCommitted = false;
+  bool FStdout = false, FDirect = false, FCommitted = false;
   unsigned FMode = 0644;
 };

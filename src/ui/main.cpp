@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMetaObject>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tanvork: no display found (DISPLAY/WAYLAND_DISPLAY are unset); start it from a desktop session, or under xvfb-run.\n");
     return 1;
   }
+  // A file-size limit reached while saving is an error to show, not a reason to die.
+  std::signal(SIGXFSZ, SIG_IGN);
   InitHttpClient();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tanvork"));

@@ -219,6 +219,37 @@ TEST(CheckListeners, RemoveWaitsForACallInProgress) {
   EXPECT_FALSE(calledAfter);
 }
 
+// A spreadsheet would run a field starting with = + - @ tab or CR as a
+// formula: such fields get an apostrophe and quotes; the JSON report keeps them.
+TEST(CheckReport, CsvFieldsThatLookLikeFormulas) {
+  TMainLogic logic;  // the programs' JSON settings
+  struct TCase {
+    String Name;
+    std::string Field;
+  };
+  const TCase cases[] = {
+      {u"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+      {u"+1", "\"'+1\""},
+      {u"-", "\"'-\""},
+      {u"@SUM(A1)", "\"'@SUM(A1)\""},
+      {u"\tx", "\"'\tx\""},
+      {u"\rx", "\"'\rx\""},
+      {u"a=b", "a=b"},
+      {u"", ""},
+  };
+  for (const TCase& c : cases) {
+    TCheckOutcome o;
+    o.Position = 0;
+    o.BookSourceName = c.Name;
+    o.BookSourceUrl = u"http://a/";
+    const std::string csv = CheckReportCsv({o});
+    const std::string line = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_EQ(line, "1," + c.Field + ",http://a/,dead,0,,0\r\n") << ToUtf8(c.Name);
+    std::unique_ptr<JSONBase> json(JSONBase::Parser(FromUtf8(CheckReportJson({o})), true));
+    EXPECT_EQ(static_cast<JSONArray*>(json.get())->GetJsonObject(0)->GetString(u"bookSourceName"), c.Name);
+  }
+}
+
 TEST(CheckReport, CsvAndJsonColumns) {
   TMainLogic logic;  // the programs' JSON settings
   TCheckOutcome alive;
@@ -236,7 +267,7 @@ TEST(CheckReport, CsvAndJsonColumns) {
   EXPECT_EQ(CheckReportCsv({alive, dead}),
             "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs\r\n"
             "1,\"笔趣阁, \"\"新\"\"\",http://a/,alive,200,,12\r\n"
-            "5,b,-,dead,0,\"无效的书源URL.\r\nx\",0\r\n");
+            "5,b,\"'-\",dead,0,\"无效的书源URL.\r\nx\",0\r\n");
   EXPECT_EQ(CheckReportJson({dead}),
             "[\r\n    {\r\n        \"position\": 5,\r\n        \"bookSourceName\": \"b\",\r\n"
             "        \"bookSourceUrl\": \"-\",\r\n        \"verdict\": \"dead\",\r\n        \"status\": 0,\r\n"
