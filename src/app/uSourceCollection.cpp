@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/uBookSourceBean.h"
+#include "app/uGroupIndex.h"
 #include "json/KivJson.h"
-#include "support/KivHash.h"
 #include "support/KivStr.h"
 #include "support/KivStream.h"
 
@@ -13,7 +13,6 @@ namespace {
 constexpr char16_t kBookSourceUrl[] = u"bookSourceUrl";
 constexpr char16_t kBookSourceName[] = u"bookSourceName";
 constexpr char16_t kBookSourceGroup[] = u"bookSourceGroup";
-constexpr int kGroupBuckets = 997;
 
 // ASCII-only case-insensitive substring test (the filter rule).
 bool ContainsIgnoreAsciiCase(StringView AText, StringView ALowerNeedle) {
@@ -54,7 +53,7 @@ std::unique_ptr<JSONArray> SourcesOfRoot(JSONBase* ARoot, const String& AName) {
 }  // namespace
 
 TSourceCollection::TSourceCollection()
-    : FData(std::make_unique<JSONArray>()), FGroups(std::make_unique<TStringHash>(kGroupBuckets)) {}
+    : FData(std::make_unique<JSONArray>()), FGroups(std::make_unique<TGroupIndex>()) {}
 
 TSourceCollection::~TSourceCollection() = default;
 
@@ -104,12 +103,7 @@ int TSourceCollection::Merge(JSONArray& ASource) {
 // ---------------------------------------------------------------- groups
 
 void TSourceCollection::CountGroupsOf(JSONObject* ASource) {
-  for (const String& piece : TBookSourceItem(ASource).GetGroupList()) {
-    String name = Trim(piece);
-    intptr_t count = 0;
-    FGroups->TryGetValue(name, count);
-    FGroups->AddOrUpdate(name, count + 1);
-  }
+  for (const String& piece : TBookSourceItem(ASource).GetGroupList()) FGroups->Count(Trim(piece));
 }
 
 void TSourceCollection::CountGroups() {
@@ -125,9 +119,8 @@ void TSourceCollection::CountGroups() {
 }
 
 std::vector<String> TSourceCollection::GroupNames() {
-  std::vector<String> names;
-  FGroups->GetKeyList(&names);
-  return names;
+  std::lock_guard<std::mutex> lock(FLock);
+  return FGroups->Names();
 }
 
 // ---------------------------------------------------------------- the view

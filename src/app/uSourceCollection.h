@@ -16,7 +16,7 @@ class JSONArray;
 class JSONBase;
 class JSONObject;
 class TStream;
-class TStringHash;
+class TGroupIndex;
 
 enum TSourceSortKey : int { sskName, sskGroup };
 
@@ -83,5 +83,5 @@ class TSourceCollection {
 
   std::mutex FLock;
   std::unique_ptr<JSONArray> FData;
-  std::unique_ptr<TStringHash> FGroups;
+  std::unique_ptr<TGroupIndex> FGroups;
 };
