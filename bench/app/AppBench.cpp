@@ -22,6 +22,7 @@
 #include "app/uRemoveRepeat.h"
 #include "http/KivHttpClient.h"
 #include "json/KivJson.h"
+#include "support/KivStream.h"
 #include "workers/KivWorker.h"
 
 namespace {
@@ -51,7 +52,15 @@ std::vector<const JSONObject*> View(JSONArray& A) {
   return v;
 }
 
-const int kCompared[] = {2, 4, 6, 3, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27};
+// The fields duplicate removal reads with real dedupe on.
+const TBookSourceField kCompared[] = {
+    bsfBookSourceUrl, bsfLoginUrl, bsfRuleBookContent, bsfHttpUserAgent,
+    bsfRuleBookKind, bsfRuleBookLastChapter, bsfRuleBookName, bsfRuleBookUrlPattern,
+    bsfRuleChapterList, bsfRuleChapterName, bsfRuleChapterUrl, bsfRuleChapterUrlNext,
+    bsfRuleContentUrl, bsfRuleContentUrlNext, bsfRuleCoverUrl, bsfRuleFindUrl,
+    bsfRuleIntroduce, bsfRuleSearchAuthor, bsfRuleSearchCoverUrl, bsfRuleSearchKind,
+    bsfRuleSearchLastChapter, bsfRuleSearchList, bsfRuleSearchName, bsfRuleSearchNoteUrl,
+    bsfRuleSearchUrl};
 
 void DedupeFigures(const String& AFile) {
   JSONArray list;
@@ -129,6 +138,33 @@ void ListFigures(const String& AFile) {
   }
   std::printf("%d sources: NotifyListChange(lcSourcesChanged) %.1f ms, filter 'v' %.1f ms (%d rows), filter cleared %.1f ms (goal < 100 ms)\n",
               logic.Sources().Data().Count(), refresh * 1000, filter * 1000, logic.RowCount(), clear * 1000);
+}
+
+// Loading and refreshing with every source in a group of its own: the group
+// index must grow with the names (it once had 997 fixed buckets).
+void GroupFigures() {
+  for (const int count : {10000, 100000}) {
+    for (const bool groups : {false, true}) {
+      std::string text = "[";
+      for (int i = 0; i < count; ++i) {
+        text += (i ? ",{" : "{") + std::string("\"bookSourceName\":\"s") + std::to_string(i) +
+                "\",\"bookSourceUrl\":\"http://h" + std::to_string(i) + "/\"";
+        if (groups) text += ",\"bookSourceGroup\":\"g" + std::to_string(i) + "\"";
+        text += "}";
+      }
+      text += "]";
+      TMainLogic logic;
+      TMemoryStream in;
+      in.Data() = text;
+      const auto t0 = Clock::now();
+      logic.AddSrcStream(in, u"-");
+      const double load = Seconds(t0);
+      const auto t1 = Clock::now();
+      const size_t names = logic.GroupNames().size();
+      std::printf("%d sources %s: load and refresh %.3f s, group list of %zu names %.3f s\n", count,
+                  groups ? "each in a group of its own" : "without groups", load, names, Seconds(t1));
+    }
+  }
 }
 
 void CheckFigures(int ACount, int AWorkers) {
@@ -214,6 +250,7 @@ int main(int argc, char** argv) {
     DedupeFigures(FromUtf8(file));
     ListFigures(FromUtf8(file));
   }
+  GroupFigures();
   CheckFigures(checkCount, workers);
   KivWorkerFinal();
   return 0;
