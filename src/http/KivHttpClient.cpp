@@ -22,14 +22,17 @@ String TransportMessage(StringView Fmt, const THttpTransportRequest& H) {
   return Format(Fmt, H.LastError(), H.LastErrorText());
 }
 
-[[noreturn]] void ThrowPassFailure(TTransportFailure AFailure) {
-  switch (AFailure) {
+// The general text tells no cause: the transport's own is appended, so that a
+// time-out, a refused connection and an unknown host read differently.
+[[noreturn]] void ThrowPassFailure(const THttpRequest& ARequest) {
+  switch (ARequest.LastFailure()) {
     case TTransportFailure::ServerCertificate:
       throw EHTTPException(u"Server Certificate Invalid or not present");
     case TTransportFailure::ClientCertificate:
       throw EHTTPException(u"Unspecified certificate from client");
     default:
-      throw EHTTPException(u"Execution of request terminated with unknown error");
+      throw EHTTPException(Format(u"Execution of request terminated with unknown error (%d) %s",
+                                  ARequest.LastError(), ARequest.LastErrorText()));
   }
 }
 
@@ -298,7 +301,7 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     if (response) response->ClearContent();
 
     if (ExecutePass(req, response, AResponseContent) != THttpPassResult::Answered)
-      ThrowPassFailure(req.FLastFailure);
+      ThrowPassFailure(req);
     // A caller that needs only the status never pulls the body.
     if (!isHead && !FStatusOnly) response->ReadContent(response->FContentStream);
     response->FinishContent();

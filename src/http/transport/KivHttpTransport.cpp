@@ -318,6 +318,7 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   FWantUpload = FReadPaused = false;
   FHeaderLines.clear();
   FHeaderBytes = 0;
+  FAtBlockStart = true;
   FHeadersDone = false;
   FStatus = 0;
   FBody.clear();
@@ -451,8 +452,13 @@ size_t THttpTransportRequest::OnHeader(const char* Data, size_t Size) {
   }
   std::string_view line(Data, Size);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
-    // A new answer (after 1xx, or a challenge curl answers itself) replaces the last.
+  // Only the first line of a block is a status line: a header named "HTTP/x"
+  // must not pass for one. A block follows another only after a finished 1xx
+  // block or a challenge that curl answers itself.
+  const bool blockStart = FAtBlockStart;
+  FAtBlockStart = false;
+  if (blockStart && line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+    // The new answer replaces the last.
     FHeaderLines.assign(1, std::string(line));
     FHeadersDone = false;
     FStatus = 0;
@@ -470,7 +476,10 @@ size_t THttpTransportRequest::OnHeader(const char* Data, size_t Size) {
     bool curlRetries =
         (FStatus == HTTP_STATUS_DENIED && !FUser.empty() && FServerScheme != AUTH_SCHEME_BASIC) ||
         (FStatus == HTTP_STATUS_PROXY_AUTH_REQ && !FProxyUser.empty() && FProxyScheme != AUTH_SCHEME_BASIC);
-    if (FStatus >= 200 && !curlRetries) FHeadersDone = true;
+    if (FStatus >= 200 && !curlRetries)
+      FHeadersDone = true;
+    else
+      FAtBlockStart = true;
     return Size;
   }
   if ((line[0] == ' ' || line[0] == '\t') && FHeaderLines.size() > 1)

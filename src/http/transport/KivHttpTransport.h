@@ -188,6 +188,7 @@ class THttpTransportRequest {
   // Response.
   std::vector<std::string> FHeaderLines;  // of the current answer, status line first
   size_t FHeaderBytes = 0;                // of every answer of this send
+  bool FAtBlockStart = true;              // the next header line opens a block
   bool FHeadersDone = false;
   int32_t FStatus = 0;
   std::string FBody;
