@@ -11,6 +11,7 @@ PACKAGES=(
   libcurl4-openssl-dev zlib1g-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
   openssl xvfb xauth fonts-wqy-microhei
+  libcli11-dev libsqlite3-dev
   rapidjson-dev nlohmann-json3-dev
 )
 # Only for building and checking the Debian package: install-deps.sh package

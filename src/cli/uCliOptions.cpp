@@ -1,5 +1,8 @@
 #include "cli/uCliOptions.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <charconv>
 #include <climits>
 
@@ -54,26 +57,54 @@ int ParseNumber(const std::string& AOption, const std::string& AText, int AMin, 
   return value;
 }
 
-// Walks the arguments; option values come from "--name=value" or the next argument.
-class TArgReader {
- public:
-  explicit TArgReader(const std::vector<std::string>& AArgs) : FArgs(AArgs) {}
-  bool Done() const { return FPos >= FArgs.size(); }
-  const std::string& Next() { return FArgs[FPos++]; }
-  std::string Value(const std::string& AOption, const std::string* AInline) {
-    if (AInline) return *AInline;
-    if (Done()) throw TUsageError(AOption + " needs a value");
-    return Next();
-  }
-
- private:
-  const std::vector<std::string>& FArgs;
-  size_t FPos = 0;
+// The command line's words as CLI11 takes them. Values stay text here; they
+// are checked afterwards, so every message reads as the program's own.
+struct TRawOptions {
+  std::vector<std::string> Files, Renames;
+  std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter;
+  bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
+       DropDead = false, FailOnDead = false;
 };
 
-void SetOnce(bool& ASeen, const std::string& AOption) {
-  if (ASeen) throw TUsageError(AOption + " given twice");
-  ASeen = true;
+// One option that takes a value: at most once, the value taken as it
+// stands (also when it begins with '-').
+CLI::Option* ValueOption(CLI::App& AApp, const std::string& ANames, std::string& AField) {
+  return AApp.add_option(ANames, AField)
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
+      ->allow_extra_args(false)
+      ->expected(1);
+}
+
+CLI::Option* FlagOption(CLI::App& AApp, const std::string& ANames, bool& AField) {
+  return AApp.add_flag(ANames, AField)->disable_flag_override()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+// The option a CLI11 message names ("--output: ..." or "check was ..."), as typed.
+std::string OptionNamed(const std::string& AMessage, const std::vector<std::string>& AArgs) {
+  for (const std::string& a : AArgs) {
+    if (a.size() < 2 || a[0] != '-') continue;
+    const std::string name = a.substr(0, a.find('='));
+    const std::string bare = name.substr(name.find_first_not_of('-'));
+    if (AMessage.find(bare) != std::string::npos) return name;
+  }
+  return "an option";
+}
+
+// CLI11's complaints in the program's words.
+[[noreturn]] void Translate(const CLI::ParseError& E, const std::vector<std::string>& AArgs) {
+  const std::string what = E.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&E)) {
+    for (const std::string& a : AArgs)
+      if (a.size() > 1 && a[0] == '-' && what.find(a) != std::string::npos)
+        throw TUsageError("unknown option '" + a + "'");
+    throw TUsageError(what);
+  }
+  if (what.find("At Most 1") != std::string::npos) throw TUsageError(OptionNamed(what, AArgs) + " given twice");
+  if (what.find("flag override") != std::string::npos)
+    throw TUsageError(OptionNamed(what, AArgs) + " takes no value");
+  if (what.find("required") != std::string::npos || what.find("Expected") != std::string::npos)
+    throw TUsageError(OptionNamed(what, AArgs) + " needs a value");
+  throw TUsageError(what);
 }
 
 void Validate(const TCliOptions& O) {
@@ -103,101 +134,106 @@ std::string ExportFileName(const std::string& AName) {
 }
 
 TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
-  TCliOptions O;
-  TArgReader in(AArgs);
-  bool seenOutput = false, seenReport = false, seenSort = false, seenFilter = false, seenWorkers = false,
-       seenTimeout = false, seenRetries = false, seenPerHost = false;
-  bool onlyFiles = false;
-  while (!in.Done()) {
-    const std::string arg = in.Next();
-    if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
-      O.Files.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      onlyFiles = true;
-      continue;
-    }
-    std::string name = arg;
-    std::string inlineValue;
-    const std::string* inl = nullptr;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        inlineValue = arg.substr(eq + 1);
-        inl = &inlineValue;
+  TRawOptions raw;
+  CLI::App app("tanvork-cli");
+  app.set_help_flag();  // the usage text is the program's own
+  app.allow_extras(false);
+  app.add_option("files", raw.Files)->take_all();
+  FlagOption(app, "-h,--help", raw.Help);
+  FlagOption(app, "--version", raw.Version);
+  FlagOption(app, "-q,--quiet", raw.Quiet);
+  CLI::Option* output = ValueOption(app, "-o,--output", raw.Output);
+  CLI::Option* report = ValueOption(app, "--report", raw.Report);
+  app.add_option("--rename-group", raw.Renames)->allow_extra_args(false)->expected(1)->take_all();
+  FlagOption(app, "--dedupe", raw.Dedupe);
+  FlagOption(app, "--dedupe-strict", raw.DedupeStrict);
+  FlagOption(app, "--check", raw.Check);
+  CLI::Option* workers = ValueOption(app, "--workers", raw.Workers);
+  CLI::Option* timeout = ValueOption(app, "--timeout", raw.Timeout);
+  CLI::Option* retries = ValueOption(app, "--retries", raw.Retries);
+  CLI::Option* perHost = ValueOption(app, "--per-host", raw.PerHost);
+  CLI::Option* sort = ValueOption(app, "--sort", raw.Sort);
+  CLI::Option* filter = ValueOption(app, "--filter", raw.Filter);
+  FlagOption(app, "--drop-dead", raw.DropDead);
+  FlagOption(app, "--fail-on-dead", raw.FailOnDead);
+
+  // CLI11 takes the words last to first. "--name=" is a value option with an
+  // empty value (CLI11 would call it missing). Until "--", short options
+  // stand alone ("-oFILE" aside) and three dashes begin no option.
+  static const std::vector<std::string> kValued = {"--output", "--report", "--rename-group", "--workers", "--timeout",
+                                                   "--retries", "--per-host", "--sort", "--filter"};
+  static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
+                                                  "--check", "--drop-dead", "--fail-on-dead"};
+  std::vector<std::string> words;
+  bool options = true, value = false;
+  for (const std::string& a : AArgs) {
+    // The word after a value option is its value, whatever it looks like.
+    const bool isValue = value;
+    value = options && !isValue && (a == "-o" || std::find(kValued.begin(), kValued.end(), a) != kValued.end());
+    if (options && !isValue) {
+      if (a == "--") options = false;
+      if (a.size() > 2 && a[0] == '-' && ((a[1] != '-' && a[1] != 'o') || a.compare(0, 3, "---") == 0))
+        throw TUsageError("unknown option '" + a + "'");
+      const size_t eq = a.find('=');
+      const std::string name = a.substr(0, eq);
+      if (eq != std::string::npos && a.compare(0, 2, "--") == 0 &&
+          std::find(kFlags.begin(), kFlags.end(), name) != kFlags.end())
+        throw TUsageError(name + " takes no value");
+      if (eq == a.size() - 1 && std::find(kValued.begin(), kValued.end(), name) != kValued.end()) {
+        words.push_back(name);
+        words.emplace_back();
+        continue;
       }
-    } else if (arg.size() > 2 && arg[1] == 'o') {  // -oFILE
-      name = "-o";
-      inlineValue = arg.substr(2);
-      inl = &inlineValue;
     }
-    auto flag = [&](bool& AField) {
-      if (inl) throw TUsageError(name + " takes no value");
-      AField = true;
-    };
-    if (name == "-h" || name == "--help") {
-      flag(O.Help);
-    } else if (name == "--version") {
-      flag(O.Version);
-    } else if (name == "-q" || name == "--quiet") {
-      flag(O.Quiet);
-    } else if (name == "-o" || name == "--output") {
-      SetOnce(seenOutput, "--output");
-      O.Output = in.Value(name, inl);
-      if (O.Output.empty()) throw TUsageError(name + " needs a file name");
-    } else if (name == "--report") {
-      SetOnce(seenReport, name);
-      O.Report = in.Value(name, inl);
-      if (O.Report.empty()) throw TUsageError(name + " needs a file name");
-    } else if (name == "--rename-group") {
-      const std::string v = in.Value(name, inl);
-      const size_t eq = v.find('=');
-      if (eq == std::string::npos) throw TUsageError("--rename-group needs OLD=NEW, not '" + v + "'");
-      O.Renames.push_back({v.substr(0, eq), v.substr(eq + 1)});
-    } else if (name == "--dedupe" || name == "--dedupe-strict") {
-      const TDedupe mode = name == "--dedupe" ? TDedupe::Real : TDedupe::Strict;
-      bool on = false;
-      flag(on);
-      if (O.Dedupe != TDedupe::None && O.Dedupe != mode)
-        throw TUsageError("--dedupe and --dedupe-strict exclude each other");
-      O.Dedupe = mode;
-    } else if (name == "--check") {
-      flag(O.Check);
-    } else if (name == "--workers") {
-      SetOnce(seenWorkers, name);
-      O.Workers = ParseNumber(name, in.Value(name, inl), 1, 1000);
-    } else if (name == "--timeout") {
-      SetOnce(seenTimeout, name);
-      O.TimeoutMs = ParseNumber(name, in.Value(name, inl), 1, INT_MAX);
-    } else if (name == "--retries") {
-      SetOnce(seenRetries, name);
-      O.Retries = ParseNumber(name, in.Value(name, inl), 0, 100);
-    } else if (name == "--per-host") {
-      SetOnce(seenPerHost, name);
-      O.PerHost = ParseNumber(name, in.Value(name, inl), 1, 100000);
-    } else if (name == "--sort") {
-      SetOnce(seenSort, name);
-      const std::string v = in.Value(name, inl);
-      if (v == "name")
-        O.Sort = TSortKey::Name;
-      else if (v == "group")
-        O.Sort = TSortKey::Group;
-      else
-        throw TUsageError("--sort takes 'name' or 'group', not '" + v + "'");
-    } else if (name == "--filter") {
-      SetOnce(seenFilter, name);
-      O.Filter = in.Value(name, inl);
-      O.HasFilter = true;
-    } else if (name == "--drop-dead") {
-      flag(O.DropDead);
-    } else if (name == "--fail-on-dead") {
-      flag(O.FailOnDead);
-    } else {
-      throw TUsageError("unknown option '" + arg + "'");
-    }
+    words.push_back(a);
   }
+  std::reverse(words.begin(), words.end());
+  try {
+    app.parse(words);
+  } catch (const CLI::ParseError& E) {
+    Translate(E, AArgs);
+  }
+
+  TCliOptions O;
+  O.Help = raw.Help;
+  O.Version = raw.Version;
+  O.Files = raw.Files;
+  O.Quiet = raw.Quiet;
+  if (output->count()) {
+    O.Output = raw.Output;
+    if (O.Output.empty()) throw TUsageError("--output needs a file name");
+  }
+  if (report->count()) {
+    O.Report = raw.Report;
+    if (O.Report.empty()) throw TUsageError("--report needs a file name");
+  }
+  for (const std::string& v : raw.Renames) {
+    const size_t eq = v.find('=');
+    if (eq == std::string::npos) throw TUsageError("--rename-group needs OLD=NEW, not '" + v + "'");
+    O.Renames.push_back({v.substr(0, eq), v.substr(eq + 1)});
+  }
+  if (raw.Dedupe && raw.DedupeStrict) throw TUsageError("--dedupe and --dedupe-strict exclude each other");
+  O.Dedupe = raw.DedupeStrict ? TDedupe::Strict : raw.Dedupe ? TDedupe::Real : TDedupe::None;
+  O.Check = raw.Check;
+  if (workers->count()) O.Workers = ParseNumber("--workers", raw.Workers, 1, 1000);
+  if (timeout->count()) O.TimeoutMs = ParseNumber("--timeout", raw.Timeout, 1, INT_MAX);
+  if (retries->count()) O.Retries = ParseNumber("--retries", raw.Retries, 0, 100);
+  if (perHost->count()) O.PerHost = ParseNumber("--per-host", raw.PerHost, 1, 100000);
+  if (sort->count()) {
+    if (raw.Sort == "name")
+      O.Sort = TSortKey::Name;
+    else if (raw.Sort == "group")
+      O.Sort = TSortKey::Group;
+    else
+      throw TUsageError("--sort takes 'name' or 'group', not '" + raw.Sort + "'");
+  }
+  if (filter->count()) {
+    O.Filter = raw.Filter;
+    O.HasFilter = true;
+  }
+  O.DropDead = raw.DropDead;
+  O.FailOnDead = raw.FailOnDead;
+  // --help and --version are answered whatever the checks below would say.
   if (O.Help || O.Version) return O;
   Validate(O);
   return O;
