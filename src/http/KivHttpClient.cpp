@@ -9,9 +9,10 @@ namespace {
 constexpr int64_t kUploadChunk = 65536;
 
 bool IsRedirectFollowed(int32_t Status) {
-  // 308 is followed like 307; 300, 305 and 306 carry no address to follow.
+  // 308 is followed like 307; 300, 305 and 306 carry no address to follow, and
+  // 304 answers a conditional request: it is the answer, not a way elsewhere.
   switch (Status) {
-    case 301: case 302: case 303: case 304: case 307: case 308:
+    case 301: case 302: case 303: case 307: case 308:
       return true;
     default:
       return false;
@@ -48,6 +49,10 @@ void InitHttpClient() {
 }
 
 int32_t THttpResult::StatusCode() const { return Response ? Response->StatusCode() : 0; }
+
+bool THttpResult::RedirectRefused() const {
+  return Request && Request->RedirectRefusal() != THttpRedirectRefusal::None;
+}
 
 // ---------------------------------------------------------------- TProxySettings
 
@@ -288,6 +293,17 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     }
   } loopEnd{req, src, srcPos};
 
+  // A redirect whose target is checked keeps the 3xx answer's handles until
+  // the next hop connects: a refused hop ends the call with that answer.
+  struct TParkedHop {
+    std::unique_ptr<THttpConnection> Connection;
+    std::unique_ptr<THttpTransportRequest> Request;
+    TURI URL;
+    String Target;
+    Bytes Content;
+  };
+  std::unique_ptr<TParkedHop> parked;
+
   while (true) {
     req.PreparePass();
     if (FAllowCookies) {
@@ -300,8 +316,24 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     if (src) src->SetPosition(srcPos);
     if (response) response->ClearContent();
 
-    if (ExecutePass(req, response, AResponseContent) != THttpPassResult::Answered)
-      ThrowPassFailure(req);
+    if (ExecutePass(req, response, AResponseContent) != THttpPassResult::Answered) {
+      if (!parked || !req.FWRequest->RefusedPrivateAddress()) ThrowPassFailure(req);
+      req.FRedirectRefusal = THttpRedirectRefusal::PrivateAddress;
+      req.FRefusedRedirectURL = parked->Target;
+      req.FRedirectRefusalText = req.FWRequest->LastErrorText();
+      req.FLastError = 0;
+      req.FLastErrorText.clear();
+      req.FLastFailure = TTransportFailure::None;
+      req.CloseHandles();
+      req.FWConnect = std::move(parked->Connection);
+      req.FWRequest = std::move(parked->Request);
+      req.FCurrentURL = parked->URL;
+      response->ResetForPass();
+      response->FContentStream.Data() = std::move(parked->Content);
+      response->FContentStream.SetPosition(0);
+      break;
+    }
+    parked.reset();
     // A caller that needs only the status never pulls the body.
     if (!isHead && !FStatusOnly) response->ReadContent(response->FContentStream);
     response->FinishContent();
@@ -320,12 +352,27 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     }
     state.Status = is_Other;
     if (!IsRedirectFollowed(status) || !FHandleRedirects || isHead) break;
+    // Without an address to go to the 3xx is the answer (going "here" again would only repeat it).
+    const String location = response->GetHeaderValue(u"Location");
+    if (location.empty()) break;
     if (++state.Redirections > FMaxRedirects)
       throw EHTTPException(Format(u"Maximum number of redirections (%d) exceeded", FMaxRedirects));
     // Each hop resolves against the address it came from.
-    TURI target{TURI::PathRelativeToAbs(response->GetHeaderValue(u"Location"), req.FCurrentURL)};
+    TURI target{TURI::PathRelativeToAbs(location, req.FCurrentURL)};
     if (OnRequestRedirect) OnRequestRedirect(&req, status, target.ToString());
+    // The call's own host and port were asked for; any other is checked.
+    const bool checked = FRefusePrivateRedirects && !SameHost(req.FURL, target);
+    if (checked) {
+      req.FWRequest->EndTransfer();
+      parked = std::make_unique<TParkedHop>();
+      parked->Connection = std::move(req.FWConnect);
+      parked->Request = std::move(req.FWRequest);
+      parked->URL = req.FCurrentURL;
+      parked->Target = target.Text();
+      parked->Content = response->FContentStream.Data();
+    }
     req.ReopenForURL(target);
+    if (checked) req.FWRequest->SetRefusePrivateAddresses(true);
     response->FStatusCode = 0;
   }
   if (src) src->SetPosition(srcPos);

@@ -20,6 +20,11 @@ enum InternalState { is_Other, is_ProxyAuthRequired, is_ServerAuthRequired };
 // What one pass of the request loop came to. Why a failed pass failed is the
 // request's LastFailure (and LastError, LastErrorText).
 enum class THttpPassResult { Answered, TransportFailed };
+// Why a call ended on a redirect instead of following it.
+enum class THttpRedirectRefusal {
+  None,
+  PrivateAddress,  // the target is a loopback, private or link-local address
+};
 
 class THttpClient;
 class THttpRequest;
@@ -45,6 +50,9 @@ struct THttpResult {
   THttpResponse* Response = nullptr;  // none when the call failed before any answer
 
   int32_t StatusCode() const;
+  // The call ended on a 3xx answer whose redirect was refused (the request's
+  // RedirectRefusal says why); that answer is the response.
+  bool RedirectRefused() const;
   void Clear() { *this = THttpResult(); }
 };
 
@@ -113,6 +121,10 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   int32_t LastError() const { return FLastError; }
   String LastErrorText() const { return FLastErrorText; }
   TTransportFailure LastFailure() const { return FLastFailure; }
+  THttpRedirectRefusal RedirectRefusal() const { return FRedirectRefusal; }
+  // Where the refused redirect would have gone, and why it did not.
+  const String& RefusedRedirectURL() const { return FRefusedRedirectURL; }
+  const String& RedirectRefusalText() const { return FRedirectRefusalText; }
   const String& Method() const { return FMethodString; }
   THttpClient& Client() const { return FClient; }
   THttpTransportRequest& Handle() const { return *FWRequest; }
@@ -131,6 +143,9 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   int32_t FLastError = 0;
   String FLastErrorText;
   TTransportFailure FLastFailure = TTransportFailure::None;
+  THttpRedirectRefusal FRedirectRefusal = THttpRedirectRefusal::None;
+  String FRefusedRedirectURL;
+  String FRedirectRefusalText;
   std::unique_ptr<THttpConnection> FWConnect;
   std::unique_ptr<THttpTransportRequest> FWRequest;
   uint32_t FLastProxyAuthScheme = 0;
@@ -275,6 +290,12 @@ class THttpClient {
   // status, so a huge or endless answer costs nothing.
   bool StatusOnly() const { return FStatusOnly; }
   void SetStatusOnly(bool V) { FStatusOnly = V; }
+  // Redirects that leave the call's own host and port are not followed to a
+  // loopback, private or link-local address (by the address the host resolves
+  // to): the call ends with the 3xx answer and THttpResult::RedirectRefused.
+  // The first request goes where it is sent. Off by default.
+  bool RefusePrivateRedirects() const { return FRefusePrivateRedirects; }
+  void SetRefusePrivateRedirects(bool V) { FRefusePrivateRedirects = V; }
   // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
   int64_t MaxContentSize() const { return FMaxContentSize; }
   void SetMaxContentSize(int64_t V) { FMaxContentSize = V; }
@@ -326,6 +347,7 @@ class THttpClient {
   int32_t FRecvTimeOut = 0;
   int32_t FMaxRedirects = 5;
   bool FStatusOnly = false;
+  bool FRefusePrivateRedirects = false;
   int64_t FMaxContentSize = 64 * 1024 * 1024;
   int64_t FMaxInflateSize = 64 * 1024 * 1024;
   THttpHeaders FCustomHeaders;

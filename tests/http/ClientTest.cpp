@@ -47,6 +47,7 @@ std::string Echo(const httplib::Request& req) {
 }
 
 std::atomic<int> GAuthAttempts{0};
+std::atomic<int> GBareHits{0};
 
 void AddRoutes(httplib::Server& s) {
   auto echo = [](const httplib::Request& req, httplib::Response& res) {
@@ -96,6 +97,15 @@ void AddRoutes(httplib::Server& s) {
   s.Get("/to-ftp", [](const httplib::Request& req, httplib::Response& res) {
     res.status = 302;
     res.set_header("Location", req.get_param_value("to"));
+  });
+  s.Get("/away", [](const httplib::Request& req, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", req.get_param_value("to"));
+    res.set_content("moved", "application/x-text");
+  });
+  s.Get(R"(/bare/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    ++GBareHits;
+    res.status = std::atoi(req.matches[1].str().c_str());
   });
   s.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Content-Encoding", "gzip");
@@ -297,6 +307,92 @@ TEST_F(HttpClientTest, OtherRedirectStatusesNeverLoop) {
     EXPECT_EQ(Client.Get(Url("/self/" + std::to_string(status))).StatusCode(), status);
     EXPECT_LT(SecondsSince(t0), 30.0);
   }
+}
+
+// A 304 answers a conditional request, and a 3xx without a Location names no
+// way on: both are the answer, asked for once.
+TEST_F(HttpClientTest, NotModifiedAndRedirectsWithoutAddressAreAnswers) {
+  for (int status : {301, 302, 303, 304, 307, 308}) {
+    GBareHits = 0;
+    THttpResult r = Client.Get(Url("/bare/" + std::to_string(status)));
+    EXPECT_EQ(r.StatusCode(), status);
+    EXPECT_EQ(GBareHits, 1) << status;
+  }
+  EXPECT_EQ(Client.Get(Url("/self/304")).StatusCode(), 304);
+}
+
+// With the option on, a redirect to a loopback, private or link-local address
+// is not followed, whether the target is written as an address or resolves to
+// one: the call ends with the 3xx answer and says why. Where the call was sent
+// first is asked as given, and so is its own host and port again.
+TEST_F(HttpClientTest, RedirectsToPrivateAddressesRefusedWhenAsked) {
+  TRawServer target([](int Fd, const std::string&) {
+    TRawServer::SendAll(Fd, "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nreached");
+  });
+  const std::string port = std::to_string(target.Port());
+  Client.SetRefusePrivateRedirects(true);
+  std::vector<String> announced;
+  Client.OnRequestRedirect = [&](void*, int32_t, const String& NewURL) { announced.push_back(NewURL); };
+  const std::string refused[] = {"http://localhost:" + port + "/x",  "http://LocalHost:" + port + "/x",
+                                 "http://127.0.0.2:" + port + "/x",  "http://127.1:" + port + "/x",
+                                 "http://[::1]:" + port + "/x",      "http://10.0.0.1:" + port + "/x",
+                                 "http://192.168.0.1:" + port + "/x", "http://[fe80::1]:" + port + "/x"};
+  for (const std::string& to : refused) {
+    SCOPED_TRACE(to);
+    THttpResult r = Client.Get(Url("/away?to=" + Percent(to)));
+    ASSERT_NE(r.Response, nullptr);
+    EXPECT_EQ(r.StatusCode(), 302);
+    EXPECT_EQ(Body(r), "moved");
+    EXPECT_EQ(r.Response->GetHeaderValue(u"Location"), U(to));
+    EXPECT_TRUE(r.RedirectRefused());
+    EXPECT_EQ(r.Request->RedirectRefusal(), THttpRedirectRefusal::PrivateAddress);
+    EXPECT_NE(r.Request->RefusedRedirectURL().find(U(":" + port + "/x")), String::npos);
+    EXPECT_NE(r.Request->RedirectRefusalText().find(u"private address"), String::npos)
+        << ToUtf8(r.Request->RedirectRefusalText());
+    EXPECT_EQ(r.Request->CurrentURL().Host(), u"127.0.0.1");
+    EXPECT_EQ(r.Request->LastError(), 0);
+  }
+  EXPECT_EQ(target.Accepted(), 0);
+  EXPECT_EQ(announced.size(), std::size(refused));
+
+  EXPECT_EQ(Body(Client.Get(U(target.Url("/")))), "reached");
+  EXPECT_EQ(target.Accepted(), 1);
+  THttpResult own = Client.Get(Url("/rel/a"));
+  EXPECT_EQ(own.StatusCode(), 200);
+  EXPECT_FALSE(own.RedirectRefused());
+  // A refused hop in a chain after a followed one ends there too.
+  THttpResult chained = Client.Get(Url("/chain/1"));
+  EXPECT_EQ(Body(chained), "end");
+
+  // Off by default: followed.
+  THttpClient plain;
+  THttpResult followed = plain.Get(Url("/away?to=" + Percent("http://localhost:" + port + "/x")));
+  EXPECT_EQ(Body(followed), "reached");
+  EXPECT_FALSE(followed.RedirectRefused());
+  EXPECT_EQ(target.Accepted(), 2);
+}
+
+TEST_F(HttpClientTest, PrivateAddressTable) {
+  struct Case {
+    const char16_t* Host;
+    bool Private;
+  };
+  const Case cases[] = {
+      {u"127.0.0.1", true},   {u"127.255.255.254", true}, {u"10.1.2.3", true},     {u"172.16.0.1", true},
+      {u"172.31.255.255", true}, {u"172.15.255.255", false}, {u"172.32.0.0", false}, {u"192.168.1.1", true},
+      {u"192.169.0.1", false}, {u"169.254.169.254", true}, {u"169.255.0.1", false}, {u"0.0.0.0", true},
+      {u"8.8.8.8", false},     {u"127.1", true},           {u"2130706433", true},   {u"0x7f.1", true},
+      {u"::1", true},          {u"[::1]", true},           {u"::", true},           {u"fc00::1", true},
+      {u"fdff:ffff::1", true}, {u"fe80::1%eth0", true},    {u"febf::1", true},      {u"fec0::1", false},
+      {u"::ffff:10.0.0.1", true}, {u"::ffff:8.8.8.8", false}, {u"2001:db8::1", false},
+      {u"example.com", false}, {u"localhost", false},      {u"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsPrivateHost(c.Host), c.Private) << ToUtf8(c.Host);
+  EXPECT_TRUE(IsLocalHostName(u"localhost"));
+  EXPECT_TRUE(IsLocalHostName(u"LOCALHOST."));
+  EXPECT_TRUE(IsLocalHostName(u"a.b.localhost"));
+  EXPECT_FALSE(IsLocalHostName(u"notlocalhost"));
+  EXPECT_FALSE(IsLocalHostName(u"localhost.example"));
 }
 
 TEST_F(HttpClientTest, PerCallHeadersReplaceDefaultsForOneCall) {

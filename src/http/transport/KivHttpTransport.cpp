@@ -1,6 +1,9 @@
 #include "http/transport/KivHttpTransport.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -100,6 +103,59 @@ size_t ReadCallback(char* Buffer, size_t Size, size_t N, void* User) {
   return static_cast<THttpTransportRequest*>(User)->OnRead(Buffer, Size * N);
 }
 
+curl_socket_t OpenSocketCallback(void* User, curlsocktype Purpose, struct curl_sockaddr* Address) {
+  return static_cast<THttpTransportRequest*>(User)->OnOpenSocket(int(Purpose), Address);
+}
+
+bool PrivateV4(uint32_t HostOrder) {
+  const uint32_t a = HostOrder;
+  return (a >> 24) == 0 || (a >> 24) == 10 || (a >> 24) == 127 || (a >> 16) == 0xA9FE ||
+         (a >> 20) == 0xAC1 || (a >> 16) == 0xC0A8;
+}
+
+bool PrivateV6(const in6_addr& A) {
+  const uint8_t* b = A.s6_addr;
+  static const uint8_t kZero[16] = {};
+  if (std::memcmp(b, kZero, 15) == 0 && (b[15] == 0 || b[15] == 1)) return true;  // :: and ::1
+  if ((b[0] & 0xFE) == 0xFC) return true;                                      // fc00::/7
+  if (b[0] == 0xFE && (b[1] & 0xC0) == 0x80) return true;                      // fe80::/10
+  static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (std::memcmp(b, kMapped, 12) == 0)
+    return PrivateV4(uint32_t(b[12]) << 24 | uint32_t(b[13]) << 16 | uint32_t(b[14]) << 8 | b[15]);
+  return false;
+}
+
+// The host as the socket layer would see it: no brackets, no zone, no final dot.
+std::string BareHost(StringView Host) {
+  std::string h = ToUtf8(Host);
+  if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  if (size_t zone = h.find('%'); zone != std::string::npos) h.resize(zone);
+  while (!h.empty() && h.back() == '.') h.pop_back();
+  for (char& c : h) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return h;
+}
+
+// Whether the proxy's bypass list (curl's no_proxy form) sends Host direct;
+// CIDR entries are not read.
+bool ProxyBypassed(std::string_view Bypass, const std::string& Host) {
+  size_t p = 0;
+  while (p <= Bypass.size()) {
+    size_t e = Bypass.find(',', p);
+    std::string_view item = Bypass.substr(p, e == std::string_view::npos ? Bypass.npos : e - p);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+    if (item == "*") return true;
+    if (!item.empty() && item.front() == '.') item.remove_prefix(1);
+    if (!item.empty() && (SameAscii(item, Host) ||
+                          (Host.size() > item.size() && Host[Host.size() - item.size() - 1] == '.' &&
+                           SameAscii(std::string_view(Host).substr(Host.size() - item.size()), item))))
+      return true;
+    if (e == std::string_view::npos) break;
+    p = e + 1;
+  }
+  return false;
+}
+
 const char* GetEnvEither(const char* Lower, const char* Upper) {
   const char* v = std::getenv(Lower);
   if (v && *v) return v;
@@ -111,6 +167,30 @@ const char* GetEnvEither(const char* Lower, const char* Upper) {
 
 void InitHttpTransport() {
   std::call_once(GCurlInit, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+bool IsPrivateAddress(const struct sockaddr* Address) {
+  if (!Address) return false;
+  if (Address->sa_family == AF_INET)
+    return PrivateV4(ntohl(reinterpret_cast<const sockaddr_in*>(Address)->sin_addr.s_addr));
+  if (Address->sa_family == AF_INET6)
+    return PrivateV6(reinterpret_cast<const sockaddr_in6*>(Address)->sin6_addr);
+  return false;
+}
+
+bool IsPrivateHost(StringView Host) {
+  const std::string h = BareHost(Host);
+  if (h.empty()) return false;
+  in6_addr a6{};
+  if (h.find(':') != std::string::npos) return inet_pton(AF_INET6, h.c_str(), &a6) == 1 && PrivateV6(a6);
+  // inet_aton takes the short and numeric forms ("127.1", "2130706433", "0x7f.1").
+  in_addr a4{};
+  return inet_aton(h.c_str(), &a4) != 0 && PrivateV4(ntohl(a4.s_addr));
+}
+
+bool IsLocalHostName(StringView Host) {
+  const std::string h = BareHost(Host);
+  return h == "localhost" || (h.size() > 10 && h.compare(h.size() - 10, 10, ".localhost") == 0);
 }
 
 String TransportErrorText(int32_t Code) {
@@ -328,6 +408,19 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   FWaitedMs = 0;
   FMovedAtLastWait = 0;
   FWaitedAtLastMove = 0;
+  FRefusedPrivate = false;
+
+  // Through a proxy the peer is the proxy: only the host's text tells.
+  bool checkPeer = false;
+  if (FRefusePrivate) {
+    const std::string bare = BareHost(FConnection.Host());
+    const bool proxied = FProxySet && !FProxy.empty() && !ProxyBypassed(FBypass, bare);
+    if (IsPrivateHost(FConnection.Host()) || (proxied && IsLocalHostName(FConnection.Host()))) {
+      FRefusedPrivate = true;
+      return Fail(CURLE_COULDNT_CONNECT, "refused to connect to the private address " + bare);
+    }
+    checkPeer = !proxied;
+  }
 
   String host = FConnection.Host();
   if (host.find(u':') != String::npos) host = u"[" + host + u"]";
@@ -352,6 +445,11 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   curl_easy_setopt(e, CURLOPT_PROXY, FProxySet ? FProxy.c_str() : "");
   if (FProxySet && !FBypass.empty()) curl_easy_setopt(e, CURLOPT_NOPROXY, FBypass.c_str());
   if (FConnectTimeout > 0) curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(FConnectTimeout));
+  if (checkPeer) {
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, OpenSocketCallback);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+  }
 
   const bool hasBody = FTotalLength > 0 || verb == "POST" || verb == "PUT";
   if (verb == "HEAD") {
@@ -442,6 +540,20 @@ size_t THttpTransportRequest::OnRead(char* Buffer, size_t Size) {
   FWantUpload = true;
   FReadPaused = true;
   return CURL_READFUNC_PAUSE;
+}
+
+int THttpTransportRequest::OnOpenSocket(int Purpose, struct curl_sockaddr* Address) {
+  if (Purpose == CURLSOCKTYPE_IPCXN && IsPrivateAddress(&Address->addr)) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    const void* a = Address->family == AF_INET6
+                        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&Address->addr)->sin6_addr)
+                        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&Address->addr)->sin_addr);
+    inet_ntop(Address->family, a, text, sizeof text);
+    FRefusedPrivate = true;
+    FErrorDetail = "refused to connect to the private address " + std::string(text);
+    return CURL_SOCKET_BAD;  // curl tries the host's next address, if any
+  }
+  return ::socket(Address->family, Address->socktype | SOCK_CLOEXEC, Address->protocol);
 }
 
 size_t THttpTransportRequest::OnHeader(const char* Data, size_t Size) {

@@ -14,6 +14,8 @@
 
 typedef void CURLM;
 typedef void CURL;
+struct sockaddr;
+struct curl_sockaddr;
 
 // Error codes: curl's own codes (below 1000) and these of the transport.
 enum : int32_t {
@@ -66,6 +68,15 @@ struct TProxyInfo {
 
 // Must run once before any session exists (module start-up).
 void InitHttpTransport();
+
+// Loopback, private and link-local addresses: 0/8, 10/8, 127/8, 169.254/16,
+// 172.16/12, 192.168/16, ::, ::1, fc00::/7, fe80::/10 (and IPv4 mapped into IPv6).
+bool IsPrivateAddress(const struct sockaddr* Address);
+// A host written as such an address (the numeric forms curl reads too, e.g.
+// "127.1"); false for names.
+bool IsPrivateHost(StringView Host);
+// "localhost" and the names below it.
+bool IsLocalHostName(StringView Host);
 // "(%d) %s" pieces: curl's message for a code.
 String TransportErrorText(int32_t Code);
 
@@ -125,6 +136,13 @@ class THttpTransportRequest {
   // Milliseconds, 0 = none; resolve and send are covered by connect and receive.
   void SetTimeouts(int32_t Resolve, int32_t Connect, int32_t Send, int32_t Receive);
   bool SetCredentials(uint32_t Target, uint32_t Scheme, StringView User, StringView Password);
+  // Sends refuse a loopback, private or link-local peer: the address the host
+  // resolves to is checked before the socket connects (a fresh connection, so
+  // that none reused from an earlier request slips by). Through a proxy only
+  // the host's text can be checked. A refused send fails with
+  // CURLE_COULDNT_CONNECT and RefusedPrivateAddress() is set.
+  void SetRefusePrivateAddresses(bool V) { FRefusePrivate = V; }
+  bool RefusedPrivateAddress() const { return FRefusedPrivate; }
 
   bool SendRequest(int64_t TotalLength);
   bool WriteData(const void* Buffer, int64_t Count, int64_t& Written);
@@ -145,6 +163,7 @@ class THttpTransportRequest {
   size_t OnHeader(const char* Data, size_t Size);
   size_t OnWrite(const char* Data, size_t Size);
   size_t OnRead(char* Buffer, size_t Size);
+  int OnOpenSocket(int Purpose, struct curl_sockaddr* Address);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -176,6 +195,8 @@ class THttpTransportRequest {
   int32_t FReceiveTimeout = 0;
   std::string FUser, FPassword, FProxyUser, FProxyPassword;
   uint32_t FServerScheme = 0, FProxyScheme = 0;
+  bool FRefusePrivate = false;
+  bool FRefusedPrivate = false;
 
   // Upload.
   int64_t FTotalLength = 0;
