@@ -1,5 +1,8 @@
 #include "http/KivCookies.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "support/KivStr.h"
 
 // ---------------------------------------------------------------- TCookies
@@ -74,7 +77,52 @@ std::vector<String> SplitCookieItems(StringView V) {
 
 String CookieKey(const TCookie& C) { return C.Domain + u"----" + C.Path + u"----" + C.Name; }
 
+// Lower case, without the final dot of a fully qualified name.
+String CanonicalHost(StringView Host) {
+  String h = LowerCaseAscii(Host);
+  while (!h.empty() && h.back() == u'.') h.pop_back();
+  return h;
+}
+
+// IPv4 in dotted form, or any IPv6 text (TURI gives it without brackets).
+bool IsAddressHost(StringView Host) {
+  if (Host.find(u':') != StringView::npos) return true;
+  if (Host.empty()) return false;
+  int dots = 0;
+  for (char16_t c : Host) {
+    if (c == u'.')
+      ++dots;
+    else if (c < u'0' || c > u'9')
+      return false;
+  }
+  return dots == 3;
+}
+
+bool IsAnyOf(StringView S, std::initializer_list<const char16_t*> List) {
+  for (const char16_t* w : List)
+    if (S == w) return true;
+  return false;
+}
+
 }  // namespace
+
+bool TCookieManager::IsPublicSuffix(StringView Domain) {
+  const size_t dot = Domain.find(u'.');
+  if (dot == StringView::npos) return true;
+  // Registries under country codes hand out names below generic second levels.
+  if (Domain.find(u'.', dot + 1) != StringView::npos) return false;
+  const StringView second = Domain.substr(0, dot), top = Domain.substr(dot + 1);
+  return top.size() == 2 &&
+         IsAnyOf(second, {u"com", u"net", u"org", u"gov", u"edu", u"ac", u"co", u"mil", u"ne", u"or",
+                          u"go", u"ed", u"gr", u"lg", u"gob", u"nic", u"idv", u"ltd", u"plc", u"sch",
+                          u"nhs", u"info", u"biz", u"int", u"nom", u"gen"});
+}
+
+bool TCookieManager::DomainMatches(StringView Host, StringView Domain) {
+  if (Host == Domain) return true;
+  return !IsAddressHost(Host) && Host.size() > Domain.size() &&
+         Host[Host.size() - Domain.size() - 1] == u'.' && Host.substr(Host.size() - Domain.size()) == Domain;
+}
 
 TCookie TCookieManager::ParseSetCookie(StringView Value, const TURI& URL) {
   TCookie cookie;
@@ -105,21 +153,47 @@ TCookie TCookieManager::ParseSetCookie(StringView Value, const TURI& URL) {
       }
     }
   }
-  if (cookie.Domain.empty()) cookie.Domain = URL.Host();
+  if (cookie.Domain.empty()) {
+    cookie.Domain = URL.Host();
+    cookie.HostOnly = true;
+  }
   return cookie;
 }
 
-void TCookieManager::AddCookies(StringView Value, const TURI& URL) {
+bool TCookieManager::AddCookies(StringView Value, const TURI& URL) {
   TCookie cookie = ParseSetCookie(Value, URL);
+  const String host = CanonicalHost(URL.Host());
+  if (!cookie.HostOnly) {
+    String domain = LowerCaseAscii(cookie.Domain);
+    if (!domain.empty() && domain[0] == u'.') domain.erase(0, 1);
+    if (domain.empty() || ((IsPublicSuffix(domain) || IsAddressHost(domain)) && domain == host)) {
+      // A public suffix or an address names the setting host alone.
+      cookie.HostOnly = true;
+    } else if (IsPublicSuffix(domain) || IsAddressHost(domain) || !DomainMatches(host, domain)) {
+      return false;
+    }
+    cookie.Domain = std::move(domain);
+  }
+  if (cookie.HostOnly) cookie.Domain = host;
   String key = CookieKey(cookie);
   std::lock_guard<std::mutex> lock(FLocker);
+  int sameDomain = 0;
   for (TCookieEntry& entry : FCookies) {
     if (SameTextAscii(entry.first, key)) {
       entry.second = std::move(cookie);
-      return;
+      return true;
     }
+    if (entry.second.Domain == cookie.Domain) ++sameDomain;
+  }
+  if (sameDomain >= kMaxPerDomain) {
+    auto oldest = std::find_if(FCookies.begin(), FCookies.end(),
+                               [&](const TCookieEntry& e) { return e.second.Domain == cookie.Domain; });
+    FCookies.erase(oldest);
+  } else if (int(FCookies.size()) >= kMaxCookies) {
+    FCookies.erase(FCookies.begin());
   }
   FCookies.emplace_back(std::move(key), std::move(cookie));
+  return true;
 }
 
 void TCookieManager::Clear() {
@@ -140,14 +214,12 @@ int32_t TCookieManager::Count() const {
 // Caller holds the lock.
 template <typename Visit>
 void TCookieManager::ForEachMatch(const TURI& URL, Visit&& V) {
-  const String& host = URL.Host();
+  const String host = CanonicalHost(URL.Host());
   String path = URL.Path();
   if (path.empty()) path = u"/";
-  size_t dot = host.find(u'.');
-  StringView parent = dot == String::npos ? StringView() : StringView(host).substr(dot);
   for (const TCookieEntry& entry : FCookies) {
     const TCookie& c = entry.second;
-    bool domainOk = StartsTextAscii(c.Domain, host) || EndsTextAscii(c.Domain, parent);
+    bool domainOk = c.HostOnly ? c.Domain == host : DomainMatches(host, c.Domain);
     bool pathOk = StringView(path).substr(0, c.Path.size()) == c.Path;
     if (domainOk && pathOk) V(c);
   }

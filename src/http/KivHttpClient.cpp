@@ -509,10 +509,11 @@ bool THttpClient::PrepareProxyCredential(THttpRequest& ARequest, THttpResponse* 
 void THttpClient::StoreResponseCookies(THttpRequest& ARequest, THttpResponse& AResponse) {
   String header = AResponse.Header();
   size_t cursor = 0;
-  while (true) {
+  // One answer's cookies are bounded: thousands of them only bloat later requests.
+  for (int stored = 0; stored < TCookieManager::kMaxPerAnswer;) {
     String value = THttpResponse::FindHeaderValue(header, u"Set-Cookie", cursor);
     if (value.empty()) break;
-    FCookieMgr->AddCookies(value, ARequest.FCurrentURL);
+    if (FCookieMgr->AddCookies(value, ARequest.FCurrentURL)) ++stored;
   }
 }
 

@@ -718,6 +718,25 @@ TEST_F(HttpClientTest, CookiesStoredAndSentBack) {
   EXPECT_EQ(Body((Client.Get(Url("/cookie")))), "");
 }
 
+// One answer's cookies are bounded however many it sets.
+TEST_F(HttpClientTest, ThousandsOfCookiesInOneAnswerKeepFifty) {
+  TRawServer server([](int Fd, const std::string&) {
+    std::string answer = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 2000; ++i) answer += "Set-Cookie: c" + std::to_string(i) + "=" + std::string(20, 'v') + "\r\n";
+    TRawServer::SendAll(Fd, answer + "Content-Length: 0\r\n\r\n");
+  });
+  THttpResult r = Client.Get(U(server.Url("/")));
+  EXPECT_EQ(r.StatusCode(), 200);
+  EXPECT_EQ(Client.CookieMgr().Count(), TCookieManager::kMaxPerAnswer);
+  const String sent = Client.CookieMgr().GetCookies(TURI{U(server.Url("/"))});
+  EXPECT_EQ(sent.rfind(u"c0=", 0), 0u);
+  EXPECT_NE(sent.find(u"c49="), String::npos);
+  EXPECT_EQ(sent.find(u"c50="), String::npos);
+  // The jar's own clearing starts the next caller afresh.
+  Client.CookieMgr().Clear();
+  EXPECT_EQ(Body(Client.Get(Url("/cookie"))), "");
+}
+
 TEST_F(HttpClientTest, ServerAuthentication) {
   struct Case {
     std::string UserInfo;

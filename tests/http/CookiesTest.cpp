@@ -55,27 +55,87 @@ TEST_F(Cookies, SameKeyReplacesOtherPathAddsBeside) {
   EXPECT_EQ(Jar.Count(), 0);
 }
 
+// Who may set a cookie for which domain, and where it goes: a cookie set
+// without Domain goes to its own host only; a Domain cookie to that domain and
+// the names below it; an address matches only itself; a Domain that does not
+// cover the setting host, or is a public suffix, is refused.
 TEST_F(Cookies, DomainRules) {
   struct Case {
-    const char16_t* Host;
-    const char16_t* Domain;
-    bool Sent;
+    const char16_t* SetBy;
+    const char16_t* Attribute;  // appended to "k=v"
+    bool Stored;
+    std::vector<const char16_t*> SentTo, NotSentTo;
   };
   const Case cases[] = {
-      {u"h1.p.q", u"h1.p.q", true}, {u"h1.p.q", u"h2.p.q", true}, {u"h1.p.q", u".p.q", true},
-      {u"h1.p.q", u"p.q", false},   {u"H1.P.Q", u"h1.p.q", true}, {u"h1.p.q", u"x.r.q", false},
-      // A bare machine name has no parent, so every cookie passes.
-      {u"machine", u"other.com", true}, {u"machine", u"x", true},
+      {u"site-a.com", u"", true, {u"site-a.com", u"SITE-A.COM", u"site-a.com."},
+       {u"other.com", u"www.site-a.com", u"machine", u"site", u"site-a.co", u"aa.site-a.com.evil.net"}},
+      {u"a.com", u"", true, {u"a.com"}, {u"aa.com", u"b.com", u"com", u"a"}},
+      {u"www.site-a.com", u"; Domain=site-a.com", true,
+       {u"site-a.com", u"www.site-a.com", u"x.y.site-a.com"}, {u"other.com", u"xsite-a.com", u"com", u"machine"}},
+      {u"www.site-a.com", u"; Domain=.SITE-A.com", true, {u"site-a.com", u"img.site-a.com"}, {u"site-b.com"}},
+      {u"site-a.com", u"; Domain=www.site-a.com", false, {}, {u"www.site-a.com", u"site-a.com"}},
+      {u"site-a.com", u"; Domain=other.com", false, {}, {u"other.com", u"site-a.com"}},
+      {u"site-a.com", u"; Domain=com", false, {}, {u"other.com", u"site-a.com"}},
+      {u"shop.com.cn", u"; Domain=com.cn", false, {}, {u"other.com.cn", u"shop.com.cn"}},
+      {u"bbc.co.uk", u"; Domain=.co.uk", false, {}, {u"other.co.uk"}},
+      {u"shop.com.cn", u"; Domain=shop.com.cn", true, {u"shop.com.cn", u"m.shop.com.cn"}, {u"other.com.cn"}},
+      // A single label names the setting host alone.
+      {u"localhost", u"; Domain=localhost", true, {u"localhost"}, {u"a.localhost", u"other"}},
+      {u"machine", u"", true, {u"machine"}, {u"other", u"machine.example"}},
+      // Addresses match themselves only.
+      {u"127.0.0.1", u"", true, {u"127.0.0.1"}, {u"127.0.0.2", u"localhost", u"x.127.0.0.1"}},
+      {u"127.0.0.1", u"; Domain=127.0.0.1", true, {u"127.0.0.1"}, {u"x.127.0.0.1"}},
+      {u"10.1.2.3", u"; Domain=2.3", false, {}, {u"10.1.2.3"}},
+      {u"x.1.2.3.4", u"; Domain=1.2.3.4", false, {}, {u"1.2.3.4", u"x.1.2.3.4"}},
+      {u"[::1]", u"", true, {u"[::1]"}, {u"[::2]", u"localhost"}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(String(c.SetBy) + u" " + c.Attribute));
     TCookieManager jar;
-    jar.AddCookies(u"k=v; Domain=" + String(c.Domain), Url(u"http://set.example/"));
-    String sent = jar.GetCookies(TURI{u"http://" + String(c.Host) + u"/"});
-    EXPECT_EQ(sent, c.Sent ? u"k=v; " : u"") << ToUtf8(c.Host) << " " << ToUtf8(c.Domain);
-    TCookies list;
-    list.Add(Make(u"before", u"1"));
-    EXPECT_EQ(jar.GetCookies(TURI{u"http://" + String(c.Host) + u"/"}, list), c.Sent ? 2 : 1);
+    EXPECT_EQ(jar.AddCookies(u"k=v" + String(c.Attribute), TURI{u"http://" + String(c.SetBy) + u"/"}), c.Stored);
+    EXPECT_EQ(jar.Count(), c.Stored ? 1 : 0);
+    for (const char16_t* host : c.SentTo) {
+      EXPECT_EQ(jar.GetCookies(TURI{u"http://" + String(host) + u"/"}), u"k=v; ") << ToUtf8(host);
+      TCookies list;
+      list.Add(Make(u"before", u"1"));
+      EXPECT_EQ(jar.GetCookies(TURI{u"http://" + String(host) + u"/"}, list), 2) << ToUtf8(host);
+    }
+    for (const char16_t* host : c.NotSentTo)
+      EXPECT_EQ(jar.GetCookies(TURI{u"http://" + String(host) + u"/"}), u"") << ToUtf8(host);
   }
+}
+
+TEST_F(Cookies, PublicSuffixes) {
+  for (const char16_t* d : {u"com", u"cn", u"localhost", u"com.cn", u"co.uk", u"ne.jp", u"idv.tw"})
+    EXPECT_TRUE(TCookieManager::IsPublicSuffix(d)) << ToUtf8(d);
+  for (const char16_t* d : {u"example.com", u"qidian.com", u"com.example", u"a.com.cn", u"co.com", u"co.uk.example"})
+    EXPECT_FALSE(TCookieManager::IsPublicSuffix(d)) << ToUtf8(d);
+}
+
+// The jar keeps at most kMaxPerDomain cookies of a domain and kMaxCookies in
+// all, dropping the oldest; a replaced cookie keeps its place.
+TEST_F(Cookies, JarIsBounded) {
+  const TURI a = Url(u"http://a.example/");
+  for (int i = 0; i < TCookieManager::kMaxPerDomain + 10; ++i)
+    Jar.AddCookies(u"c" + IntToStr(i) + u"=" + IntToStr(i), a);
+  EXPECT_EQ(Jar.Count(), TCookieManager::kMaxPerDomain);
+  String sent = Jar.GetCookies(a);
+  EXPECT_EQ(sent.find(u"c9="), String::npos);
+  EXPECT_EQ(sent.rfind(u"c10=10; ", 0), 0u) << ToUtf8(sent);
+  Jar.AddCookies(u"c10=new", a);  // replaced in place: nothing dropped
+  EXPECT_EQ(Jar.Count(), TCookieManager::kMaxPerDomain);
+  EXPECT_EQ(Jar.GetCookies(a).rfind(u"c10=new; ", 0), 0u);
+
+  TCookieManager all;
+  const int domains = TCookieManager::kMaxCookies / TCookieManager::kMaxPerDomain + 3;
+  for (int d = 0; d < domains; ++d)
+    for (int i = 0; i < TCookieManager::kMaxPerDomain; ++i)
+      all.AddCookies(u"c" + IntToStr(i) + u"=1", TURI{u"http://d" + IntToStr(d) + u".example/"});
+  EXPECT_EQ(all.Count(), TCookieManager::kMaxCookies);
+  EXPECT_EQ(all.GetCookies(Url(u"http://d0.example/")), u"");
+  EXPECT_EQ(all.GetCookies(Url(u"http://d2.example/")), u"");
+  EXPECT_NE(all.GetCookies(Url(u"http://d3.example/")), u"");
+  EXPECT_NE(all.GetCookies(TURI{u"http://d" + IntToStr(domains - 1) + u".example/"}), u"");
 }
 
 TEST_F(Cookies, ExpiryForms) {
