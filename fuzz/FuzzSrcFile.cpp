@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,11 +24,10 @@ std::string ReadAll(const std::string& AName) {
 
 // Trees whose text is no JSON by design do not load again: elements of an
 // array that carry names (the lenient reader makes them from broken text) are
-// written with them, and infinities as INF and NAN.
+// written with them.
 bool MakesNoRound(const JSONBase* AList) {
   for (PJSONValue item : *AList) {
     if (AList->IsJSONArray() && !item->Name().empty()) return true;
-    if (item->Type() == jdtFloat && !std::isfinite(item->AsDouble())) return true;
     if (const JSONBase* child = item->GetObject(); child && MakesNoRound(child)) return true;
   }
   return false;

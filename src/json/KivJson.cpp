@@ -221,20 +221,6 @@ int64_t ReadStoredInt(const uint8_t* p, uint32_t len) {
   }
 }
 
-long double ReadStoredFloat(const uint8_t* p, uint32_t len) {
-  if (len == 8) {
-    double d;
-    std::memcpy(&d, p, 8);
-    return d;
-  }
-  if (len == 10) {
-    long double e = 0;
-    std::memcpy(&e, p, 10);
-    return e;
-  }
-  return 0;
-}
-
 double ReadStoredDouble(const uint8_t* p, uint32_t len) {
   if (len != 8) return 0;
   double d;
@@ -260,8 +246,10 @@ String JSONValue::AsString() const {
       return GetString();
     case jdtInteger:
       return IntToStr(AsInt64());
-    case jdtFloat:
-      return JsonFloatText(ReadStoredFloat(ValueData(), FValueLen));
+    case jdtFloat: {
+      StringView text = StoredFloatText(ValueData(), FValueLen);
+      return text.empty() ? JsonFloatText(StoredFloat(ValueData(), FValueLen)) : String(text);
+    }
     case jdtBoolean:
       return AsBoolean() ? u"true" : u"false";
     case jdtDateTime:
@@ -289,7 +277,7 @@ bool JSONValue::AsBoolean() const {
     case jdtInteger:
       return ReadStoredInt(p, FValueLen) != 0;
     case jdtFloat:
-      return ReadStoredFloat(p, FValueLen) != 0;
+      return StoredFloat(p, FValueLen) != 0;
     case jdtDateTime:
       return ReadStoredDouble(p, FValueLen) != 0;
     default:
@@ -308,7 +296,7 @@ int64_t JSONValue::AsInt64() const {
     case jdtInteger:
       return ReadStoredInt(p, FValueLen);
     case jdtFloat:
-      return TruncToInt64(ReadStoredFloat(p, FValueLen));
+      return TruncToInt64(StoredFloat(p, FValueLen));
     case jdtBoolean:
       return FValueLen && p[0] ? 1 : 0;
     case jdtDateTime:
@@ -329,7 +317,7 @@ long double JSONValue::AsFloat() const {
     case jdtInteger:
       return static_cast<long double>(ReadStoredInt(p, FValueLen));
     case jdtFloat:
-      return ReadStoredFloat(p, FValueLen);
+      return StoredFloat(p, FValueLen);
     case jdtBoolean:
       return FValueLen && p[0] ? 1 : 0;
     case jdtDateTime:
@@ -350,7 +338,7 @@ double JSONValue::AsDateTime() const {
     case jdtInteger:
       return static_cast<double>(ReadStoredInt(p, FValueLen));
     case jdtFloat:
-      return static_cast<double>(ReadStoredFloat(p, FValueLen));
+      return static_cast<double>(StoredFloat(p, FValueLen));
     case jdtDateTime:
       return ReadStoredDouble(p, FValueLen);
     default:
@@ -1213,6 +1201,25 @@ JSONArray* JSONArray::NextAsJsonArray() const {
 // ---------------------------------------------------------------- helpers
 
 namespace kiv_json {
+
+long double StoredFloat(const uint8_t* P, uint32_t Len) {
+  if (Len == 8) {
+    double d;
+    std::memcpy(&d, P, 8);
+    return d;
+  }
+  if (Len >= 10) {
+    long double e = 0;
+    std::memcpy(&e, P, 10);
+    return e;
+  }
+  return 0;
+}
+
+StringView StoredFloatText(const uint8_t* P, uint32_t Len) {
+  if (Len <= 10) return StringView();
+  return StringView(reinterpret_cast<const char16_t*>(P + 10), (Len - 10) / 2);
+}
 
 const char16_t* TypeName(JSONDataType T) {
   switch (T) {

@@ -30,6 +30,13 @@ bool TextToFloat(StringView S, long double& V);
 const char16_t* TypeName(JSONDataType T);
 [[noreturn]] void ThrowConvert(JSONDataType From, const char16_t* To);
 
+// A float record holds a double (8 bytes), a long double (10), or a long
+// double followed by the number's text as read (10 + 2 per character): the
+// text of a number its value cannot give back (beyond the range, or with more
+// digits than the writer keeps), written back unchanged.
+long double StoredFloat(const uint8_t* P, uint32_t Len);
+StringView StoredFloatText(const uint8_t* P, uint32_t Len);
+
 String Base64Encode(const void* P, size_t Len);
 bool Base64Decode(StringView S, Bytes& Out);
 

@@ -140,6 +140,32 @@ bool ReadNumber(const char16_t*& p, long double& v, int depth = 0) {
   return p != start;
 }
 
+// Whether the value read from the number text [B, E) cannot give that number
+// back: beyond the range (infinite, not a number, or a non-zero number that
+// came out as zero), or more significant digits than the writer's fifteen
+// where the value is not a plain integer held exactly.
+bool NeedsOwnText(const char16_t* B, const char16_t* E, long double v, bool AExactInteger) {
+  if (!std::isfinite(v)) return true;
+  int digits = 0, zeros = 0;
+  bool nonZero = false, plain = true;
+  for (const char16_t* q = B; q < E; ++q) {
+    const char16_t c = *q;
+    if (c == u'$' || c == u'&' || c == u'x' || c == u'X') return false;  // hex: exact
+    if (c == u'e' || c == u'E' || c == u'.') plain = false;
+    if (c == u'e' || c == u'E') break;
+    if (c < u'0' || c > u'9') continue;
+    if (c == u'0') {
+      if (nonZero) ++zeros;
+      continue;
+    }
+    nonZero = true;
+    digits += zeros + 1;
+    zeros = 0;
+  }
+  if (nonZero && v == 0) return true;
+  return digits > 15 && !(AExactInteger && plain);
+}
+
 }  // namespace
 
 class TJsonReader {
@@ -452,11 +478,24 @@ class TJsonReader {
     long double v;
     const char16_t* q = p;
     if (ReadNumber(q, v)) {
+      const char16_t* p0 = p;
       p = q;
       SkipBlanks();
       if (*p && *p != u',' && *p != u'}' && *p != u']') throw TSyntaxError{scNotJson};
       PJSONValue r = NewRecord(n);
-      if (v >= -9223372036854775808.0L && v <= 9223372036854775807.0L && v == std::trunc(v)) {
+      const bool exactInteger =
+          v >= -9223372036854775808.0L && v <= 9223372036854775807.0L && v == std::trunc(v);
+      if (NeedsOwnText(p0, q, v, exactInteger)) {
+        // The value and, after it, the text it came from.
+        const size_t len = size_t(q - p0);
+        if (len > (UINT32_MAX - 10) / 2) throw Exception(u"值太大, 无法保存.");
+        r->FType = jdtFloat;
+        r->FValueLen = uint32_t(10 + len * 2);
+        auto* d = static_cast<uint8_t*>(FArena->AllocUnlocked(r->FValueLen, 2));
+        std::memcpy(d, &v, 10);
+        std::memcpy(d + 10, p0, len * 2);
+        r->FPtr = d;
+      } else if (exactInteger) {
         int64_t i = static_cast<int64_t>(v);
         r->FType = jdtInteger;
         r->FValueLen = 8;

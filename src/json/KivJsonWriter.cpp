@@ -166,21 +166,6 @@ size_t EstimateLength(const JSONBase* T, int indent, int level) {
 
 namespace {
 
-long double StoredFloat(const JSONValue* r) {
-  const uint8_t* p = r->ValueData();
-  if (r->FValueLen == 8) {
-    double d;
-    std::memcpy(&d, p, 8);
-    return d;
-  }
-  if (r->FValueLen == 10) {
-    long double e = 0;
-    std::memcpy(&e, p, 10);
-    return e;
-  }
-  return 0;
-}
-
 double StoredDouble(const JSONValue* r) {
   if (r->FValueLen != 8) return 0;
   double d;
@@ -431,9 +416,21 @@ class TJsonWriter {
       case jdtInteger:
         FOut.Int(r->AsInt64());
         break;
-      case jdtFloat:
-        FOut.Text(JsonFloatText(StoredFloat(r)));
+      case jdtFloat: {
+        StringView text = StoredFloatText(r->ValueData(), r->FValueLen);
+        if (!text.empty()) {
+          FOut.Text(text);
+          break;
+        }
+        const long double v = StoredFloat(r->ValueData(), r->FValueLen);
+        // No JSON reader takes INF or NAN back: such a value (set by code, as
+        // parsing keeps the text) is refused rather than written wrong.
+        if (!std::isfinite(v))
+          throw Exception(Format(u"对象 %s 的第 %d 个子结点 \"%s\" 的数值不是有限数 (%s), 无法写成JSON.",
+                                 T->Name(), int64_t(index), r->Name(), JsonFloatText(v)));
+        FOut.Text(JsonFloatText(v));
         break;
+      }
       case jdtBoolean:
         FOut.Ascii(r->AsBoolean() ? "true" : "false");
         break;

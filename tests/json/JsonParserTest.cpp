@@ -151,7 +151,11 @@ TEST_F(Parser, NumbersBeyondSixtyFourBitsAreNotWrapped) {
   EXPECT_EQ(a[2]->Type(), jdtFloat);
   EXPECT_NEAR(a.GetDouble(2), 1.2345678901234567e19, 1e5);
   EXPECT_NEAR(a.GetDouble(3), 0.12345678901234568, 1e-15);
-  EXPECT_EQ(a[3]->ValueSize(), 10u);
+  // More digits than the writer keeps: the value in extended precision, and the text as read.
+  EXPECT_EQ(a[3]->ValueSize(), 10u + 2 * 24);
+  EXPECT_EQ(a[3]->AsFloat(), 0.1234567890123456789012L);
+  EXPECT_EQ(U8(a[3]->AsString()), "0.1234567890123456789012");
+  EXPECT_EQ(U8(a[2]->AsString()), "12345678901234567890");
 }
 
 TEST_F(Parser, HostileExponentChainsStayBounded) {

@@ -1,6 +1,7 @@
 // The writer: layout, escaping, float/date/blob texts and its one error.
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "JsonTestUtil.h"
 
@@ -83,6 +84,78 @@ TEST_F(Writer, NumbersRoundTrip) {
   a.Add(2.5);
   a.Add(static_cast<int64_t>(INT64_MIN));
   EXPECT_EQ(U8(a.ToString(0, false)), "[2.5,-9223372036854775808]");
+}
+
+// A number its value cannot give back (beyond the range, or more digits than
+// the writer's fifteen) is written as it was read; the others in the writer's form.
+TEST_F(Writer, NumbersBeyondADoubleAreWrittenAsRead) {
+  struct Case {
+    const char* In;
+    const char* Out;
+  };
+  const Case cases[] = {
+      {"1e5000", "1e5000"},
+      {"0e99999", "0e99999"},
+      {"-1E5000", "-1E5000"},
+      {"1e-5000", "1e-5000"},
+      {"2.5e4933", "2.5e4933"},
+      {"1e1e5000", "1e1e5000"},
+      {"12345678901234567890123", "12345678901234567890123"},
+      {"-9223372036854775809", "-9223372036854775809"},
+      {"0.30000000000000004", "0.30000000000000004"},
+      {"1.0000000000000000001", "1.0000000000000000001"},
+      {"9223372036854775807", "9223372036854775807"},
+      {"1234567890123456789", "1234567890123456789"},
+      {"1e20", "1E20"},
+      {"1.50", "1.5"},
+      {"1e400", "1E400"},
+      {"0.000", "0"},
+      {"0x1F", "31"},
+      {"-0", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.In);
+    const String text = u"[{\"bookSourceUrl\":\"http://a.com\",\"a\":" + FromUtf8(c.In) + u"}]";
+    std::unique_ptr<JSONBase> doc(JSONBase::Parser(text, true));
+    const std::string expected = std::string("[{\"bookSourceUrl\":\"http://a.com\",\"a\":") + c.Out + "}]";
+    EXPECT_EQ(U8(doc->ToString(0, false)), expected);
+    TMemoryStream saved;
+    doc->SaveToStream(saved, 4, teUTF8, false, false);
+    saved.SetPosition(0);
+    std::unique_ptr<JSONBase> again(JSONBase::Parser(saved, true));
+    EXPECT_EQ(U8(again->ToString(0, false)), expected);
+  }
+  JSONArray read;
+  read.Decode(String(u"[1e5000, -1e5000, 0e99999]"));
+  EXPECT_EQ(read.GetFloat(0), std::numeric_limits<long double>::infinity());
+  EXPECT_EQ(read.GetFloat(1), -std::numeric_limits<long double>::infinity());
+  EXPECT_TRUE(std::isnan(read.GetFloat(2)));
+  EXPECT_EQ(U8(read[0]->AsString()), "1e5000");
+  // Copies keep the text.
+  std::unique_ptr<JSONArray> copy(read.Clone());
+  EXPECT_EQ(U8(copy->ToString(0, false)), "[1e5000,-1e5000,0e99999]");
+  JSONArray other;
+  other.AddNull()->CopyValue(read[2]);
+  EXPECT_EQ(U8(other.ToString(0, false)), "[0e99999]");
+}
+
+// A value that is no finite number and has no text of its own (set by code)
+// has no JSON form: writing it is refused, and a save leaves the old file.
+TEST_F(Writer, InfinityAndNanFromCodeAreRefused) {
+  for (long double v : {std::numeric_limits<long double>::infinity(), -std::numeric_limits<long double>::infinity(),
+                        std::numeric_limits<long double>::quiet_NaN()}) {
+    JSONObject o;
+    o.Put(u"ok", int32_t(1));
+    o.Put(u"bad", v);
+    const std::string err = ErrorOf([&] { (void)o.ToString(0, false); });
+    EXPECT_NE(err.find("bad"), std::string::npos) << err;
+    TMemoryStream out;
+    EXPECT_NE(ErrorOf([&] { o.SaveToStream(out, 0, teUTF8, false, false); }), "<no error>");
+    EXPECT_NE(ErrorOf([&] { o.SaveToStream(out, 0, teUnicode16LE, false, false); }), "<no error>");
+    JSONArray a;
+    a.Add(double(v));
+    EXPECT_NE(ErrorOf([&] { (void)a.ToString(4, true); }), "<no error>");
+  }
 }
 
 TEST_F(Writer, FloatTexts) {
