@@ -223,6 +223,13 @@ class JSONBase {
   static JSONBase* Parser(StringView Text, bool RaiseError);
   static JSONBase* Parser(const char16_t* P, int64_t Len, bool RaiseError);
   static JSONBase* Parser(TStream& AStream, bool RaiseError);
+  // Every top-level value of a text, in order: the first as Parser reads it,
+  // then each further array or object (concatenated files, one object per
+  // line), each a root of its own. Anything else after a value is a syntax
+  // error naming its line and column. The stream form detects the encoding as
+  // Parser does. On an error: raises, or returns no value at all.
+  static std::vector<std::unique_ptr<JSONBase>> ParserValues(StringView Text, bool RaiseError);
+  static std::vector<std::unique_ptr<JSONBase>> ParserValues(TStream& AStream, bool RaiseError);
   static JSONObject* ParseObject(StringView Text, bool RaiseError);
   static JSONArray* ParseArray(StringView Text, bool RaiseError);
   PJSONValue PutJSON(StringView Key, StringView Value, JSONDataType AType = jdtUnknown);

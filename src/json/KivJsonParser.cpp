@@ -186,6 +186,28 @@ class TJsonReader {
     ReadContainer(FRoot);
     if (StrictJson && *p) throw TSyntaxError{scTrailing};
   }
+  // The root value as ReadRoot reads it, then every further top-level array
+  // or object, each into a root of its own that shares the arena; anything
+  // else after a value is an error. AOut holds the first root already.
+  void ReadRoots(std::vector<std::unique_ptr<JSONBase>>& AOut) {
+    std::lock_guard<std::mutex> lock(FArena->Lock());
+    SkipBlanks();
+    ReadContainer(FRoot);
+    for (;;) {
+      SkipBlanks();
+      SkipComments();
+      if (*p == 0) return;
+      if (*p != u'{' && *p != u'[') throw TSyntaxError{scTrailing};
+      JSONBase* next = *p == u'[' ? static_cast<JSONBase*>(new JSONArray()) : new JSONObject();
+      AOut.emplace_back(next);
+      next->FArena = FArena;
+      FArena->AddRef();
+      FRoot = next;
+      ReadContainer(next);
+    }
+  }
+  // At the end of the text (its first NUL) after ReadRoots.
+  bool AtEnd() const { return *p == 0; }
   void ReadRootLoose() {
     std::lock_guard<std::mutex> lock(FArena->Lock());
     SkipBlanks();
@@ -726,6 +748,52 @@ bool JSONBase::TryParse(const char16_t* p, int64_t len) {
   Clear();
   return WithTerminated(p, len,
                         [this](const char16_t* t, const char16_t* e) { return TryDecodeText(this, t, e); });
+}
+
+namespace {
+
+// Every top-level value of T[0, Len), which ends in a NUL at T[Len]. A NUL
+// inside the text ends the values; only NULs and blanks may follow it.
+std::vector<std::unique_ptr<JSONBase>> ValuesOfText(const char16_t* T, size_t Len) {
+  const char16_t* nul = T;
+  while (*nul) ++nul;
+  const char16_t* first = T;
+  while (IsBlank(*first)) ++first;
+  std::vector<std::unique_ptr<JSONBase>> values;
+  values.emplace_back(*first == u'[' ? static_cast<JSONBase*>(new JSONArray()) : new JSONObject());
+  TJsonReader r(values[0].get(), T, nul);
+  try {
+    r.ReadRoots(values);
+    for (const char16_t* q = nul; q < T + Len; ++q)
+      if (*q && !IsBlank(*q)) throw TSyntaxError{scTrailing};
+  } catch (const TSyntaxError& e) {
+    throw Exception(r.PositionReport(SyntaxMessage(e.Code)));
+  } catch (const Exception& e) {
+    throw Exception(r.PositionReport(e.Message()));
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(StringView Text, bool RaiseError) {
+  try {
+    const String text(Text);
+    return ValuesOfText(text.c_str(), text.size());
+  } catch (const Exception&) {
+    if (RaiseError) throw;
+    return {};
+  }
+}
+
+std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(TStream& AStream, bool RaiseError) {
+  const String text = LoadTextW(AStream, teUnknown);
+  try {
+    return ValuesOfText(text.c_str(), text.size());
+  } catch (const Exception&) {
+    if (RaiseError) throw;
+    return {};
+  }
 }
 
 JSONBase* JSONBase::Parser(StringView Text, bool RaiseError) {

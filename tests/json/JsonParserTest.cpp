@@ -413,3 +413,103 @@ TEST_F(Parser, CaseSensitiveLookupInParsedDocuments) {
   JsonCaseSensitive = false;
   EXPECT_EQ(o.GetInt64(u"NAME"), 1);
 }
+
+namespace {
+
+std::vector<std::string> Texts(const std::vector<std::unique_ptr<JSONBase>>& AValues) {
+  std::vector<std::string> out;
+  for (const auto& v : AValues) out.push_back(U8(v->ToString(0, false)));
+  return out;
+}
+
+}  // namespace
+
+// Concatenated files and one object per line: every top-level array or object
+// is read, in order; anything else after a value is an error with its place.
+TEST_F(Parser, EveryTopLevelValueIsRead) {
+  struct Case {
+    const char16_t* Text;
+    std::vector<std::string> Values;
+  };
+  const Case cases[] = {
+      {u"[{\"a\":1},{\"a\":2}]\n[{\"a\":3}]\n", {"[{\"a\":1},{\"a\":2}]", "[{\"a\":3}]"}},
+      {u"{\"a\":1}\n{\"a\":2}\r\n{\"a\":3}", {"{\"a\":1}", "{\"a\":2}", "{\"a\":3}"}},
+      {u"  [1]{\"b\":2}[]{}", {"[1]", "{\"b\":2}", "[]", "{}"}},
+      {u"[1] // one\n/* two */ [2]\n", {"[1]", "[2]"}},
+      {u"\u3000{\"a\":[1,2]}\t", {"{\"a\":[1,2]}"}},
+      {u"[1]\n\n\n", {"[1]"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(U8(c.Text));
+    auto values = JSONBase::ParserValues(c.Text, true);
+    EXPECT_EQ(Texts(values), c.Values);
+    for (const auto& v : values) EXPECT_EQ(v->Parent(), nullptr);
+  }
+  // Parser itself still reads the first value alone.
+  std::unique_ptr<JSONBase> first(JSONBase::Parser(String(u"[1]\n[2]"), true));
+  EXPECT_EQ(U8(first->ToString(0, false)), "[1]");
+}
+
+TEST_F(Parser, AnythingElseAfterAValueIsAnError) {
+  struct Case {
+    String Text;
+    const char* Place;
+  };
+  const Case cases[] = {
+      {u"[1]\nxyz", "第2行第1列"},
+      {u"[1] 2", "第1行第5列"},
+      {u"[1],[2]", "第1行第4列"},
+      {u"{\"a\":1}\n\"text\"", "第2行第1列"},
+      {u"[1]\n[2]\n]", "第3行第1列"},
+      {u"[1]\n[2", "第2行第3列"},
+      {String(u"[1]\0[2]", 7), "第1行第4列"},
+      {u"", "第1行第1列"},
+      {u"   ", "第1行第4列"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(U8(c.Text));
+    const std::string err = ErrorOf([&] { (void)JSONBase::ParserValues(c.Text, true); });
+    EXPECT_EQ(err.rfind(c.Place, 0), 0u) << err;
+    EXPECT_TRUE(JSONBase::ParserValues(c.Text, false).empty());
+  }
+  // NULs and blanks after the text's first NUL are no value.
+  EXPECT_EQ(Texts(JSONBase::ParserValues(String(u"[1]\n\0\0 \0", 9), true)), std::vector<std::string>{"[1]"});
+  // In strict mode comments between values are refused as anywhere else.
+  StrictJson = true;
+  EXPECT_EQ(Texts(JSONBase::ParserValues(u"[1]\n[2]", true)), (std::vector<std::string>{"[1]", "[2]"}));
+  EXPECT_NE(ErrorOf([] { (void)JSONBase::ParserValues(u"[1] // x\n[2]", true); }), "<no error>");
+}
+
+// The values share the parse's memory: each lives on alone, and so does a
+// container taken out of one.
+TEST_F(Parser, ValuesOutliveEachOther) {
+  String text;
+  for (int i = 0; i < 2000; ++i) text += u"{\"bookSourceUrl\":\"http://s" + IntToStr(i) + u".com\",\"n\":" + IntToStr(i) + u"}\n";
+  auto values = JSONBase::ParserValues(text, true);
+  ASSERT_EQ(values.size(), 2000u);
+  EXPECT_EQ(U8(values[1999]->ToString(0, false)), "{\"bookSourceUrl\":\"http://s1999.com\",\"n\":1999}");
+  values[0].reset();
+  values.erase(values.begin());
+  JSONArray holder;
+  holder.Add(values[5].release());
+  values.clear();
+  EXPECT_EQ(U8(holder.ToString(0, false)), "[{\"bookSourceUrl\":\"http://s6.com\",\"n\":6}]");
+}
+
+TEST_F(Parser, ValuesOfAStreamInEveryEncoding) {
+  const String text = u"[{\"名\":\"一\"}]\r\n[{\"名\":\"二\"}]";
+  std::vector<Bytes> encoded = {EncodeUTF8(text), "\xEF\xBB\xBF" + EncodeUTF8(text), AnsiEncode(text)};
+  Bytes le = "\xFF\xFE";
+  for (char16_t c : text) {
+    le.push_back(char(c & 0xFF));
+    le.push_back(char(c >> 8));
+  }
+  encoded.push_back(le);
+  for (const Bytes& b : encoded) {
+    TMemoryStream s(b);
+    EXPECT_EQ(Texts(JSONBase::ParserValues(s, true)),
+              (std::vector<std::string>{"[{\"名\":\"一\"}]", "[{\"名\":\"二\"}]"}));
+  }
+  TMemoryStream bad(EncodeUTF8(u"[1]\nnot json"));
+  EXPECT_EQ(ErrorOf([&] { (void)JSONBase::ParserValues(bad, true); }).rfind("第2行第1列", 0), 0u);
+}
