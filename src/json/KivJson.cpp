@@ -1,6 +1,7 @@
 // The value model: records, containers, lookup, the Get/Set/Put/Add families.
 #include "json/KivJson.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -470,8 +471,15 @@ PJSONValue JSONBase::NewRecord(StringView AName) {
   return r;
 }
 
+// Room for one more item before the record is made, so that a failing
+// allocation cannot strand it; the room grows geometrically (a reserve of
+// exactly one more would copy the whole list on every append).
+void JSONBase::ReserveOneMore() {
+  if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(8, FItems.size() * 2));
+}
+
 PJSONValue JSONBase::AppendRecord(StringView AName) {
-  FItems.reserve(FItems.size() + 1);
+  ReserveOneMore();
   PJSONValue r = NewRecord(AName);
   FItems.push_back(r);
   return r;
@@ -479,7 +487,7 @@ PJSONValue JSONBase::AppendRecord(StringView AName) {
 
 PJSONValue JSONBase::InsertRecord(int Index, StringView AName) {
   if (Index < 0 || Index >= Count()) return AppendRecord(AName);
-  FItems.reserve(FItems.size() + 1);
+  ReserveOneMore();
   PJSONValue r = NewRecord(AName);
   FItems.insert(FItems.begin() + Index, r);
   return r;

@@ -275,6 +275,7 @@ class JSONBase {
   explicit JSONBase(bool AIsArray);
 
   // Record management (all records come from FArena).
+  void ReserveOneMore();
   PJSONValue NewRecord(StringView AName);
   PJSONValue AppendRecord(StringView AName);
   PJSONValue InsertRecord(int Index, StringView AName);
