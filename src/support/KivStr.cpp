@@ -336,8 +336,10 @@ TIconv& ToGbk() {
   thread_local TIconv cv("CP936", "UTF-16LE");
   return cv;
 }
-TIconv& FromGbk() {
-  thread_local TIconv cv("UTF-16LE", "CP936");
+// GB18030 reads everything GBK does, and the four-byte sequences besides
+// (characters outside the BMP, and those GBK lacks).
+TIconv& FromGb18030() {
+  thread_local TIconv cv("UTF-16LE", "GB18030");
   return cv;
 }
 
@@ -385,7 +387,7 @@ Bytes AnsiEncode(StringView S) {
 String AnsiDecode(const void* Bytes, int64_t Len) {
   String out;
   if (!Bytes || Len <= 0) return out;
-  TIconv& cv = FromGbk();
+  TIconv& cv = FromGb18030();
   cv.Reset();
   out.resize(static_cast<size_t>(Len) + 4);
   char* in = const_cast<char*>(static_cast<const char*>(Bytes));
@@ -405,7 +407,8 @@ String AnsiDecode(const void* Bytes, int64_t Len) {
       continue;
     }
     if (oLeft < 2) grow();
-    char16_t r = u'\uFFFD';
+    // The code page's single byte 0x80 is the euro sign; GB18030 has no such byte.
+    char16_t r = (errno == EILSEQ && static_cast<unsigned char>(*in) == 0x80) ? u'\u20AC' : u'\uFFFD';
     std::memcpy(o, &r, 2);
     o += 2;
     oLeft -= 2;

@@ -102,7 +102,7 @@ bool EndsTextAscii(StringView S, StringView Suffix);
 void SwapByteOrder(void* Bytes, int64_t Len);
 TTextEncoding DetectTextEncoding(const void* P, int64_t Len, bool& HasBOM);
 Bytes AnsiEncode(StringView S);                 // UTF-16 -> GBK; unmappable -> '?'
-String AnsiDecode(const void* Bytes, int64_t Len);  // GBK -> UTF-16; invalid -> U+FFFD
+String AnsiDecode(const void* Bytes, int64_t Len);  // GB18030 (GBK and more) -> UTF-16; invalid -> U+FFFD
 inline String AnsiDecode(const Bytes& B) { return AnsiDecode(B.data(), int64_t(B.size())); }
 Bytes EncodeUTF8(StringView S);
 String DecodeUTF8(const void* Bytes, int64_t Len);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstring>
 #include <memory>
@@ -67,6 +68,54 @@ TEST(AnsiCodePage, GbkRoundTripsAndReplacements) {
   EXPECT_EQ(AnsiDecode(B({0x61, 0xFF, 0x62})), u"a\uFFFDb");
   EXPECT_EQ(AnsiDecode(B({0x61, 0xCA})), u"a\uFFFD");
   EXPECT_EQ(AnsiDecode(Bytes()), u"");
+}
+
+// The "ANSI" page is read as GB18030: its four-byte sequences (characters
+// outside the BMP, and BMP characters GBK lacks) decode; writing stays GBK.
+TEST(AnsiCodePage, Gb18030FourByteSequences) {
+  struct Case {
+    const char* Name;
+    Bytes In;
+    String Out;
+  };
+  const Case cases[] = {
+      {"U+20000", B({0x95, 0x32, 0x82, 0x36}), u"\U00020000"},
+      {"U+3400 (not in GBK)", B({0x81, 0x39, 0xEE, 0x39}), u"\u3400"},
+      {"U+10FFFF", B({0xE3, 0x32, 0x9A, 0x35}), u"\U0010FFFF"},
+      {"mixed", B({'a', 0x95, 0x32, 0x82, 0x36, 0xD6, 0xD0, 'b'}), u"a\U00020000\u4E2Db"},
+      {"euro byte of the code page", B({0x80}), u"\u20AC"},
+      {"cut at the end", B({'a', 0x95, 0x32, 0x82}), u"a\uFFFD"},
+      {"broken in the middle", B({0x95, 0x32, ' ', 'z'}), u"\uFFFD2 z"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AnsiDecode(c.In), c.Out) << c.Name;
+  // Writing is GBK: what it lacks becomes '?'.
+  EXPECT_EQ(AnsiEncode(u"a\U00020000\u3400b\u20AC"), "a??b\x80");
+}
+
+// GB18030 is read as a superset of the code page: every two-byte sequence
+// GBK (CP936) reads gives the same character, and writes back as itself.
+TEST(AnsiCodePage, GbkSequencesReadAsBefore) {
+  iconv_t gbk = iconv_open("UTF-16LE", "CP936");
+  ASSERT_NE(gbk, reinterpret_cast<iconv_t>(-1));
+  int read = 0;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const Bytes in = B({lead, trail});
+      char16_t unit[4];
+      char* i = const_cast<char*>(in.data());
+      char* o = reinterpret_cast<char*>(unit);
+      size_t il = 2, ol = sizeof unit;
+      iconv(gbk, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(gbk, &i, &il, &o, &ol) == size_t(-1)) continue;
+      ++read;
+      const String expected(unit, (sizeof unit - ol) / 2);
+      EXPECT_EQ(AnsiDecode(in), expected) << std::hex << lead << " " << trail;
+      EXPECT_EQ(AnsiEncode(expected), in) << std::hex << lead << " " << trail;
+    }
+  }
+  iconv_close(gbk);
+  EXPECT_GT(read, 21000);
 }
 
 TEST(Utf8, EncodeAndDecode) {
