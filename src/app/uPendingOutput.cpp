@@ -1,8 +1,6 @@
 #include "app/uPendingOutput.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/KivStream.h"
 
 namespace {
 
@@ -57,25 +57,6 @@ std::string MakeTemp(const std::string& APrefix, const std::string& ASuffix, con
   return path;
 }
 
-// Removes temporary files "<prefix><pid>-XXXXXX<suffix>" whose process has ended.
-void RemoveStaleTemps(const std::string& APrefix, const std::string& ASuffix) {
-  DIR* dir = ::opendir(DirOf(APrefix).c_str());
-  if (!dir) return;
-  const std::string leafPrefix = LeafOf(APrefix);
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, leafPrefix.size(), leafPrefix) != 0 || name.size() < leafPrefix.size() + ASuffix.size() ||
-        name.compare(name.size() - ASuffix.size(), ASuffix.size(), ASuffix) != 0)
-      continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + leafPrefix.size(), &end, 10);
-    if (pid <= 0 || *end != '-' || std::strlen(end + 1) != 6 + ASuffix.size()) continue;
-    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
-    ::unlink((DirOf(APrefix) + "/" + name).c_str());
-  }
-  ::closedir(dir);
-}
-
 }  // namespace
 
 TPendingOutput::TPendingOutput(const std::string& ATarget, const std::string& ASuffix) : FTarget(ATarget) {
@@ -103,7 +84,7 @@ TPendingOutput::TPendingOutput(const std::string& ATarget, const std::string& AS
   // The process id in the name tells a later run which ones were left by a
   // process that is gone (killed during its save): those are removed.
   const std::string prefix = DirOf(FTarget) + "/." + LeafOf(FTarget) + ".tmp-";
-  RemoveStaleTemps(prefix, ASuffix);
+  RemoveStaleTempFiles(prefix, ASuffix);
   FTemp = MakeTemp(prefix + std::to_string(::getpid()) + "-", ASuffix, ATarget);
 }
 

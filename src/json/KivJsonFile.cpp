@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -16,6 +15,7 @@
 
 #include "json/KivJson.h"
 #include "json/KivJsonInternal.h"
+#include "support/KivStream.h"
 
 using namespace kiv_json;
 
@@ -53,13 +53,18 @@ std::string DirOf(const std::string& path) {
   return path.substr(0, s);
 }
 
+// Six letters or digits, as mkstemp makes them.
 std::string UniqueSuffix() {
+  static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   static std::atomic<uint64_t> counter{0};
   std::random_device rd;
-  uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16) ^ ++counter;
-  char buf[20];
-  std::snprintf(buf, sizeof buf, "%012llx", static_cast<unsigned long long>(v & 0xFFFFFFFFFFFFull));
-  return buf;
+  uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ ++counter;
+  std::string s(6, '0');
+  for (char& c : s) {
+    c = kChars[v % 62];
+    v /= 62;
+  }
+  return s;
 }
 
 }  // namespace
@@ -110,10 +115,14 @@ void JSONBase::SaveToFile(const String& AFileName, int AIndent, TTextEncoding AE
   }
   // The temporary name is short and hidden, in the target's folder so the
   // rename stays on one file system; 0666 lets the umask decide a new file's bits.
+  // It carries the process id: the temporaries of a save that was killed
+  // (its process gone) are removed by the next save in the folder.
+  const std::string tmpPrefix = DirOf(target) + "/.kivjson-";
+  RemoveStaleTempFiles(tmpPrefix, "");
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tmp = DirOf(target) + "/.kivjson-" + UniqueSuffix();
+    tmp = tmpPrefix + std::to_string(::getpid()) + "-" + UniqueSuffix();
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) ThrowSaveError(AFileName, errno);
   }

@@ -1,11 +1,14 @@
 #include "support/KivStream.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -237,4 +240,25 @@ void TFileStream::SetSize(int64_t NewSize) {
 
 void TFileStream::Flush() {
   if (::fsync(FFd) != 0 && errno != EINVAL) RaiseFileError(u"写入文件出错", FFileName, errno);
+}
+
+void RemoveStaleTempFiles(const std::string& APrefix, const std::string& ASuffix) {
+  const size_t slash = APrefix.rfind('/');
+  const std::string dirName = slash == std::string::npos ? "." : slash == 0 ? "/" : APrefix.substr(0, slash);
+  const std::string leafPrefix = slash == std::string::npos ? APrefix : APrefix.substr(slash + 1);
+  DIR* dir = ::opendir(dirName.c_str());
+  if (!dir) return;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, leafPrefix.size(), leafPrefix) != 0 || name.size() < leafPrefix.size() + ASuffix.size() ||
+        name.compare(name.size() - ASuffix.size(), ASuffix.size(), ASuffix) != 0)
+      continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + leafPrefix.size(), &end, 10);
+    if (pid <= 0 || *end != '-' || std::strlen(end + 1) != 6 + ASuffix.size()) continue;
+    // Only a process that is gone for certain: EPERM means it lives under another user.
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    ::unlink((dirName + "/" + name).c_str());
+  }
+  ::closedir(dir);
 }

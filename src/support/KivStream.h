@@ -96,6 +96,11 @@ class TFileStream : public TStream {
   int FFd = -1;
 };
 
+// Removes the temporary files "<APrefix><pid>-XXXXXX<ASuffix>" (APrefix
+// includes the folder; six characters after the dash) whose process no longer
+// exists: what saves killed on the way left behind. Others are left alone.
+void RemoveStaleTempFiles(const std::string& APrefix, const std::string& ASuffix);
+
 // File names are UTF-16 in the core; the file system takes UTF-8.
 std::string FileNameToNative(const String& FileName);
 bool FileExists(const String& FileName);

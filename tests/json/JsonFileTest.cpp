@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -228,6 +229,56 @@ TEST_F(JsonFiles, FailedSaveKeepsTheOldFile) {
   ASSERT_EQ(::stat(Path("keep.json").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(Files(), std::vector<std::string>{"keep.json"});
+}
+
+// A save killed on the way (here by the file-size limit's signal) leaves its
+// temporary file, named with its process id; the next save in that folder
+// removes it, and leaves alone the temporaries of living processes and
+// anything else.
+TEST_F(JsonFiles, TheNextSaveRemovesTheTemporaryOfAKilledOne) {
+  const std::string old = "[\"the old content\"]";
+  WriteBytes("keep.json", old);
+  JSONArray big;
+  for (int i = 0; i < 2000; ++i) big.Add(StringView(u"some text to make the file large"));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_DFL);
+    struct rlimit small;
+    ::getrlimit(RLIMIT_FSIZE, &small);
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    try {
+      big.SaveToFile(PathW("keep.json"), 4, teUTF8, false);
+    } catch (...) {
+    }
+    ::_exit(0);  // not reached: the signal ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_EQ(ReadBytes("keep.json"), old);
+  const std::string left = ".kivjson-" + std::to_string(child) + "-";
+  std::vector<std::string> files = Files();
+  ASSERT_EQ(files.size(), 2u);
+  const std::string temp = files[0] == "keep.json" ? files[1] : files[0];
+  EXPECT_EQ(temp.rfind(left, 0), 0u) << temp;
+  EXPECT_EQ(temp.size(), left.size() + 6) << temp;
+
+  const std::string living = ".kivjson-" + std::to_string(::getpid()) + "-abcdef";
+  const std::string others[] = {living, ".kivjson-1-abcdef", ".kivjson-notapid", ".kivjson-" + std::to_string(child) + "-toolong",
+                                "kivjson-" + std::to_string(child) + "-abcdef"};
+  for (const std::string& name : others) WriteBytes(name, "x");
+  JSONArray small;
+  small.Add(int32_t(7));
+  small.SaveToFile(PathW("keep.json"), 0, teUTF8, false);
+  EXPECT_EQ(ReadBytes("keep.json"), "[7]");
+  files = Files();
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> expected(std::begin(others), std::end(others));
+  expected.push_back("keep.json");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files, expected);
 }
 
 TEST_F(JsonFiles, SaveThroughALinkAndIntoAFolderFails) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/KivStr.h"
 
@@ -88,4 +91,27 @@ TEST_F(FileStreamTest, FailuresNameTheFile) {
   EXPECT_FALSE(FileExists(missing));
   EXPECT_FALSE(FileExists(folder));
   EXPECT_THROW(TFileStream(Name("no/such/dir/x"), TFileStream::fmCreate), Exception);
+}
+
+// Only "<prefix><pid>-XXXXXX<suffix>" of a process that is gone goes.
+TEST(StaleTempFiles, OnlyThoseOfEndedProcessesGo) {
+  const fs::path dir = fs::temp_directory_path() / ("kivstream-stale-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
+  const std::string gone[] = {".out.json.tmp-" + dead + "-a1B2c3.json"};
+  const std::string kept[] = {".out.json.tmp-" + alive + "-a1B2c3.json", ".out.json.tmp-" + dead + "-a1B2c3",
+                              ".out.json.tmp-" + dead + "-a1B2c.json", ".out.json.tmp-" + dead + "x-a1B2c3.json",
+                              ".out.json.tmp--1-a1B2c3.json", ".other.tmp-" + dead + "-a1B2c3.json", "out.json"};
+  for (const auto& list : {std::vector<std::string>(std::begin(gone), std::end(gone)),
+                           std::vector<std::string>(std::begin(kept), std::end(kept))})
+    for (const std::string& name : list) std::fclose(std::fopen((dir / name).c_str(), "w"));
+  RemoveStaleTempFiles((dir / ".out.json.tmp-").string(), ".json");
+  for (const std::string& name : gone) EXPECT_FALSE(fs::exists(dir / name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+  fs::remove_all(dir);
 }
