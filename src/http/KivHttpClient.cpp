@@ -28,12 +28,13 @@ String TransportMessage(StringView Fmt, const THttpTransportRequest& H) {
 [[noreturn]] void ThrowPassFailure(const THttpRequest& ARequest) {
   switch (ARequest.LastFailure()) {
     case TTransportFailure::ServerCertificate:
-      throw EHTTPException(u"Server Certificate Invalid or not present");
+      throw EHTTPException(u"Server Certificate Invalid or not present", THttpFailureCause::TlsHandshake);
     case TTransportFailure::ClientCertificate:
-      throw EHTTPException(u"Unspecified certificate from client");
+      throw EHTTPException(u"Unspecified certificate from client", THttpFailureCause::TlsHandshake);
     default:
       throw EHTTPException(Format(u"Execution of request terminated with unknown error (%d) %s",
-                                  ARequest.LastError(), ARequest.LastErrorText()));
+                                  ARequest.LastError(), ARequest.LastErrorText()),
+                           ARequest.Handle().LastCause());
   }
 }
 
@@ -49,6 +50,8 @@ void InitHttpClient() {
 }
 
 int32_t THttpResult::StatusCode() const { return Response ? Response->StatusCode() : 0; }
+
+bool THttpResult::CertificateUntrusted() const { return Request && Request->CertificateUntrusted(); }
 
 bool THttpResult::RedirectRefused() const {
   return Request && Request->RedirectRefusal() != THttpRedirectRefusal::None;
@@ -356,7 +359,8 @@ std::shared_ptr<THttpResponse> THttpClient::ExecuteHTTP(
     const String location = response->GetHeaderValue(u"Location");
     if (location.empty()) break;
     if (++state.Redirections > FMaxRedirects)
-      throw EHTTPException(Format(u"Maximum number of redirections (%d) exceeded", FMaxRedirects));
+      throw EHTTPException(Format(u"Maximum number of redirections (%d) exceeded", FMaxRedirects),
+                           THttpFailureCause::TooManyRedirects);
     // Each hop resolves against the address it came from.
     TURI target{TURI::PathRelativeToAbs(location, req.FCurrentURL)};
     if (OnRequestRedirect) OnRequestRedirect(&req, status, target.ToString());
@@ -394,6 +398,7 @@ THttpPassResult THttpClient::ExecutePass(THttpRequest& ARequest,
     ARequest.FLastFailure = h.LastFailure();
     return THttpPassResult::TransportFailed;
   };
+  h.SetAcceptAnyCertificate(FAcceptAnyCertificate);
   if (!h.SendRequest(bodySize)) return failure();
 
   if (bodySize > 0) {
@@ -410,6 +415,8 @@ THttpPassResult THttpClient::ExecutePass(THttpRequest& ARequest,
     src->SetPosition(start);
   }
   if (!h.ReceiveResponse()) return failure();
+  // Any hop's untrusted certificate counts, the redirects' included.
+  if (FAcceptAnyCertificate && h.CertificateUntrusted()) ARequest.FCertificateUntrusted = true;
   if (!AResponse)
     AResponse = std::make_shared<THttpResponse>(ARequest.shared_from_this(), AResponseContent);
   AResponse->ResetForPass();

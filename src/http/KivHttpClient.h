@@ -53,6 +53,9 @@ struct THttpResult {
   // The call ended on a 3xx answer whose redirect was refused (the request's
   // RedirectRefusal says why); that answer is the response.
   bool RedirectRefused() const;
+  // A server certificate on the way would have failed verification (the
+  // client was told to take any).
+  bool CertificateUntrusted() const;
   void Clear() { *this = THttpResult(); }
 };
 
@@ -122,6 +125,7 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   String LastErrorText() const { return FLastErrorText; }
   TTransportFailure LastFailure() const { return FLastFailure; }
   THttpRedirectRefusal RedirectRefusal() const { return FRedirectRefusal; }
+  bool CertificateUntrusted() const { return FCertificateUntrusted; }
   // Where the refused redirect would have gone, and why it did not.
   const String& RefusedRedirectURL() const { return FRefusedRedirectURL; }
   const String& RedirectRefusalText() const { return FRedirectRefusalText; }
@@ -144,6 +148,7 @@ class THttpRequest : public std::enable_shared_from_this<THttpRequest> {
   String FLastErrorText;
   TTransportFailure FLastFailure = TTransportFailure::None;
   THttpRedirectRefusal FRedirectRefusal = THttpRedirectRefusal::None;
+  bool FCertificateUntrusted = false;
   String FRefusedRedirectURL;
   String FRedirectRefusalText;
   std::unique_ptr<THttpConnection> FWConnect;
@@ -296,6 +301,10 @@ class THttpClient {
   // The first request goes where it is sent. Off by default.
   bool RefusePrivateRedirects() const { return FRefusePrivateRedirects; }
   void SetRefusePrivateRedirects(bool V) { FRefusePrivateRedirects = V; }
+  // Takes any server certificate, as reader apps do; the result tells
+  // whether one was untrusted (THttpResult::CertificateUntrusted). Off by default.
+  bool AcceptAnyCertificate() const { return FAcceptAnyCertificate; }
+  void SetAcceptAnyCertificate(bool V) { FAcceptAnyCertificate = V; }
   // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
   int64_t MaxContentSize() const { return FMaxContentSize; }
   void SetMaxContentSize(int64_t V) { FMaxContentSize = V; }
@@ -348,6 +357,7 @@ class THttpClient {
   int32_t FMaxRedirects = 5;
   bool FStatusOnly = false;
   bool FRefusePrivateRedirects = false;
+  bool FAcceptAnyCertificate = false;
   int64_t FMaxContentSize = 64 * 1024 * 1024;
   int64_t FMaxInflateSize = 64 * 1024 * 1024;
   THttpHeaders FCustomHeaders;

@@ -317,6 +317,42 @@ TTransportFailure THttpTransportRequest::LastFailure() const {
   }
 }
 
+THttpFailureCause THttpTransportRequest::LastCause() const {
+  switch (FLastError) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return THttpFailureCause::Dns;
+    case CURLE_COULDNT_CONNECT:
+      return THttpFailureCause::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+      return THttpFailureCause::Timeout;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return THttpFailureCause::Reset;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+      return THttpFailureCause::TlsHandshake;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return THttpFailureCause::UnsupportedProtocol;
+    default:
+      return THttpFailureCause::Other;
+  }
+}
+
+bool THttpTransportRequest::CertificateUntrusted() const {
+  if (!FEasy || !FSent || !SameText16(FScheme, u"https")) return false;
+  long result = 0;
+  return curl_easy_getinfo(FEasy, CURLINFO_SSL_VERIFYRESULT, &result) == CURLE_OK && result != 0;
+}
+
 std::vector<std::pair<String, String>>::iterator THttpTransportRequest::FindHeader(
     StringView Name) {
   return std::find_if(FRequestHeaders.begin(), FRequestHeaders.end(),
@@ -441,6 +477,10 @@ bool THttpTransportRequest::SendRequest(int64_t TotalLength) {
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, WriteCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  if (FAcceptAnyCertificate) {
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
   // An empty proxy also keeps curl from reading the environment on its own.
   curl_easy_setopt(e, CURLOPT_PROXY, FProxySet ? FProxy.c_str() : "");
   if (FProxySet && !FBypass.empty()) curl_easy_setopt(e, CURLOPT_NOPROXY, FBypass.c_str());

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "http/KivHttpException.h"
 #include "support/KivTypes.h"
 
 typedef void CURLM;
@@ -142,6 +143,10 @@ class THttpTransportRequest {
   // the host's text can be checked. A refused send fails with
   // CURLE_COULDNT_CONNECT and RefusedPrivateAddress() is set.
   void SetRefusePrivateAddresses(bool V) { FRefusePrivate = V; }
+  // Any server certificate is taken; CertificateUntrusted() then tells
+  // whether it would have failed verification.
+  void SetAcceptAnyCertificate(bool V) { FAcceptAnyCertificate = V; }
+  bool CertificateUntrusted() const;
   bool RefusedPrivateAddress() const { return FRefusedPrivate; }
 
   bool SendRequest(int64_t TotalLength);
@@ -158,6 +163,8 @@ class THttpTransportRequest {
   int32_t LastError() const { return FLastError; }
   String LastErrorText() const;
   TTransportFailure LastFailure() const;
+  // The last failure's cause as the client reports it.
+  THttpFailureCause LastCause() const;
 
   // Curl callbacks.
   size_t OnHeader(const char* Data, size_t Size);
@@ -196,6 +203,7 @@ class THttpTransportRequest {
   std::string FUser, FPassword, FProxyUser, FProxyPassword;
   uint32_t FServerScheme = 0, FProxyScheme = 0;
   bool FRefusePrivate = false;
+  bool FAcceptAnyCertificate = false;
   bool FRefusedPrivate = false;
 
   // Upload.
