@@ -1,6 +1,9 @@
 // The site key of an address: every spelling of one site, one key.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
+
 #include "app/uSiteKey.h"
 #include "support/KivStr.h"
 
@@ -95,4 +98,25 @@ TEST(SiteKey, PunycodeLabels) {
   String out;
   EXPECT_FALSE(DecodePunycode(String(300, u'a'), out));
   EXPECT_FALSE(DecodePunycode(String(200, u'9'), out));
+}
+
+// Random addresses built from the characters the parser looks at: whatever
+// comes, the key is made (under the sanitizers: without a stray read), and
+// blanks around an address never change it.
+TEST(SiteKey, RandomAddressesAreParsedSafely) {
+  const std::u16string pieces[] = {u"http://", u"HTTPS://", u"www.", u"xn--", u"fsqu00a", u"[", u"]", u":", u"@",
+                                   u"/", u"?", u"#", u".", u"a", u"Z", u"9", u"-", u"８", u"。", u"ａ", u"\xD83D",
+                                   u"\xDE00", u"%", u" ", u"\t", u"80", u"443"};
+  uint32_t seed = 21;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    String url;
+    const int n = int(next() % 12);
+    for (int k = 0; k < n; ++k) url += pieces[next() % std::size(pieces)];
+    const String key = SiteKey(url);
+    EXPECT_EQ(SiteKey(u" \r\n" + url + u"\t "), key) << ToUtf8(url);
+  }
 }
