@@ -349,7 +349,14 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
         std::lock_guard<std::mutex> lock(FLocker);
         if (GetTimestamp() - FCheckLastTime > 100) {
           FCheckLastTime = GetTimestamp();
-          PostProgress(FCheckCount.load(), idx);
+          // The position is what has been settled: claims run ahead of the
+          // checks, and each job's last claim lies past the end.
+          int32_t settled;
+          {
+            std::lock_guard<std::mutex> outcomes(FOutcomeLock);
+            settled = int32_t(FOutcomes.size());
+          }
+          PostProgress(FCheckCount.load(), std::min(settled, FCheckCount.load()));
           posted = true;
         }
       }
@@ -377,6 +384,7 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
       {
         std::lock_guard<std::mutex> lock(FSources.Lock());
         if (source) {
+          FSources.NoteGroupWriteLocked(source);  // for undo
           TBookSourceItem item(source);
           if (verdict)
             item.RemoveGroup(kDeadGroup);

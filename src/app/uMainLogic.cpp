@@ -6,8 +6,10 @@
 #include "app/uCheckReport.h"
 #include "app/uPendingOutput.h"
 #include "app/uSourceCheck.h"
+#include "app/uStrictJson.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
+#include "support/KivStream.h"
 
 namespace {
 
@@ -26,11 +28,26 @@ IMainWindow& NoWindow() {
 
 }  // namespace
 
+TMainLogic::TChange::TChange(TMainLogic& ALogic, const String& ACaption) : FLogic(ALogic) {
+  FLogic.SettleRun();
+  FLogic.FSources.BeginChange(ACaption);
+}
+
+TMainLogic::TChange::~TChange() {
+  try {
+    FLogic.FSources.EndChange();
+    FLogic.UpdateFileState();
+  } catch (...) {
+    // Filing the entry only allocates; the operation itself has happened.
+  }
+}
+
 TMainLogic::TMainLogic() : TMainLogic(NoWindow()) {}
 
 TMainLogic::TMainLogic(IMainWindow& AWindow) : FWindow(AWindow) {
   JsonCaseSensitive = false;
   JsonNameAfterSpace = true;
+  FSources.SetUndoLimit(kUndoDepth);
   FRun = std::make_unique<TBatchRun>(FSources, FWindow);
   FRun->OnListChanged = [this] { NotifyListChange(lcSourcesChanged); };
   FSources.OnSourcesLeaving = [this](const std::vector<JSONBase*>& ASources) { SourcesLeaving(ASources); };
@@ -42,9 +59,25 @@ TMainLogic::~TMainLogic() {
   FSources.OnSourcesLeaving = nullptr;
 }
 
+void TMainLogic::OpenRunChange() {
+  SettleRun();
+  if (FRunChangeOpen) return;
+  FRunChangeOpen = true;
+  FSources.BeginChange(u"开始处理");
+}
+
+// Files the run's entry once the run is idle: every stage has ended, no
+// worker writes any more. Called wherever the logic may meet a finished run.
+void TMainLogic::SettleRun() {
+  if (!FRunChangeOpen || FRun->State() != rsIdle) return;
+  FRunChangeOpen = false;
+  FSources.EndChange();
+  UpdateFileState();
+}
+
 // ---------------------------------------------------------------- collection verbs
 
-void TMainLogic::AddSrcFile(const String& AFileName) {
+void TMainLogic::MergeFile(const String& AFileName) {
   // The list is refreshed in every case, also when loading failed; a refresh
   // error never hides the loader's.
   try {
@@ -60,9 +93,21 @@ void TMainLogic::AddSrcFile(const String& AFileName) {
   NotifyListChange(lcSourcesChanged);
 }
 
+void TMainLogic::AddSrcFile(const String& AFileName) {
+  const bool pristine = IsPristine();
+  {
+    TChange change(*this, u"添加书源文件");
+    MergeFile(AFileName);
+  }
+  if (pristine && FSources.Count() > 0) MarkSaved(AFileName);
+}
+
 void TMainLogic::AddSrcStream(TStream& AStream, const String& AName) {
   std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadStream(AStream, AName);
-  FSources.Merge(*loaded);
+  {
+    TChange change(*this, u"添加书源");
+    FSources.Merge(*loaded);
+  }
   NotifyListChange(lcSourcesChanged);
 }
 
@@ -75,26 +120,109 @@ void TMainLogic::OpenSrcFile(const String& AFileName) {
     NotifyListChange(lcSourcesChanged);
     throw;
   }
-  FSources.RemoveAll();
-  FSources.Merge(*loaded);
+  {
+    TChange change(*this, u"打开书源文件");
+    FSources.RemoveAll();
+    FSources.Merge(*loaded);
+  }
+  MarkSaved(AFileName);
   NotifyListChange(lcSourcesChanged);
 }
 
 int TMainLogic::RemoveSources(const std::function<bool(const JSONObject*)>& APredicate) {
-  const int removed = FSources.RemoveWhere(APredicate);
+  int removed;
+  {
+    TChange change(*this, u"删除");
+    removed = FSources.RemoveWhere(APredicate);
+  }
   NotifyListChange(lcSourcesChanged);
   return removed;
 }
 
 void TMainLogic::SortSources(TSourceSortKey AKey) {
-  FSources.Sort(AKey);
+  {
+    TChange change(*this, AKey == sskGroup ? u"排序 - 分组" : u"排序 - 书源名称");
+    FSources.Sort(AKey);
+  }
   NotifyListChange(lcViewChanged);
 }
 
 void TMainLogic::ReplaceGroups(const TReplaceGroupInput& AInput) {
   if (!IsGroupRenameUseful(AInput)) return;
-  FSources.ReplaceGroups(AInput);
+  {
+    TChange change(*this, u"分组名称替换");
+    FSources.ReplaceGroups(AInput);
+  }
   NotifyListChange(lcSourcesChanged);
+}
+
+void TMainLogic::ExportTo(const String& AFileName) {
+  FSources.Export(AFileName);
+  MarkSaved(TSourceCollection::ExportFileName(AFileName));
+}
+
+// ---------------------------------------------------------------- undo
+
+bool TMainLogic::CanUndo() {
+  SettleRun();
+  return FRun->State() == rsIdle && FSources.CanUndo();
+}
+
+bool TMainLogic::CanRedo() {
+  SettleRun();
+  return FRun->State() == rsIdle && FSources.CanRedo();
+}
+
+bool TMainLogic::Undo() {
+  SettleRun();
+  if (FRun->State() != rsIdle || !FSources.Undo()) return false;
+  NotifyListChange(lcSourcesChanged);
+  return true;
+}
+
+bool TMainLogic::Redo() {
+  SettleRun();
+  if (FRun->State() != rsIdle || !FSources.Redo()) return false;
+  NotifyListChange(lcSourcesChanged);
+  return true;
+}
+
+// ---------------------------------------------------------------- the collection's file
+
+bool TMainLogic::IsModified() {
+  SettleRun();
+  return FSources.Revision() != FSavedRevision;
+}
+
+// Nothing loaded and nothing changed yet: the next file added is as opened.
+bool TMainLogic::IsPristine() { return !IsModified() && FSources.Count() == 0; }
+
+void TMainLogic::MarkSaved(const String& AFileName) {
+  FFileName = AFileName;
+  FSavedRevision = FSources.Revision();
+  UpdateFileState();
+}
+
+void TMainLogic::UpdateFileState() {
+  const bool modified = FSources.Revision() != FSavedRevision;
+  if (FShownFile == FFileName && FShownModified == int(modified)) return;
+  FShownFile = FFileName;
+  FShownModified = int(modified);
+  FWindow.ShowFileState(FFileName, modified);
+}
+
+bool TMainLogic::MayDiscardSources() {
+  // An empty list holds nothing to lose.
+  if (!IsModified() || FSources.Count() == 0) return true;
+  switch (FWindow.AskSave(u"书源列表已修改，是否先导出？", u"提示")) {
+    case TSaveAnswer::Yes:
+      return ExportCommand();
+    case TSaveAnswer::No:
+      return true;
+    case TSaveAnswer::Cancel:
+      return false;
+  }
+  return false;
 }
 
 // Sources are going: the view must not name them, the editor and any dialog let go.
@@ -112,6 +240,7 @@ void TMainLogic::ForgetEditorSource(JSONObject* AItem) {
     // Its text can no longer be saved anywhere.
     FCurItem = nullptr;
     FCurIndex = -1;
+    FEditorBase.clear();
     FWindow.SetEditorText(String());
     FIsChange = false;
   }
@@ -119,10 +248,16 @@ void TMainLogic::ForgetEditorSource(JSONObject* AItem) {
 
 // ---------------------------------------------------------------- run verbs
 
+void TMainLogic::StartRun(const TRunOptions& AOptions) {
+  OpenRunChange();
+  FRun->Start(AOptions);
+}
+
 void TMainLogic::ExecuteRun(const TRunOptions& AOptions, const std::function<void()>& ATick) {
   if (!AOptions.RemoveRepeat && !AOptions.CheckSources) return;
-  FRun->Start(AOptions);
+  StartRun(AOptions);
   FRun->WaitEnd(ATick);
+  SettleRun();
 }
 
 void TMainLogic::SetCheckTimeout(int32_t AMs) {
@@ -159,15 +294,36 @@ void TMainLogic::NotifyListChange(TListChange AChange) {
   RestoreEditorBinding();
   FWindow.SetRowCount(shown);
   FWindow.SetPlaceholderVisible(shown == 0);
-  if (FCurIndex >= 0 && FCurIndex < shown) FWindow.SelectSingleRow(FCurIndex);
+  // The current row is the editor's source, or none when it is not shown.
+  FWindow.SelectSingleRow(FCurIndex >= 0 && FCurIndex < shown ? FCurIndex : -1);
   FWindow.SetStatusText(spSourceCount, Format(u"书源总数：%d个, 当前: %d个", total, shown));
+  if (AChange == lcSourcesChanged) SyncEditorWithSource();
+  UpdateFileState();
 }
 
 // The editor stays with its source: after a refresh its row is looked up again.
 void TMainLogic::RestoreEditorBinding() {
   if (!FCurItem) return;
+  std::lock_guard<std::mutex> lock(FSources.Lock());
   auto it = std::find(FFilterList.begin(), FFilterList.end(), FCurItem);
   FCurIndex = it == FFilterList.end() ? -1 : int(it - FFilterList.begin());
+}
+
+String TMainLogic::EditorTextOf(JSONObject* ASource) {
+  std::lock_guard<std::mutex> lock(FSources.Lock());
+  return ASource->ToString(4, false);
+}
+
+// Another operation (a run, a rename, the form, undo) may have rewritten the
+// editor's source: an unmodified editor shows the new text; a modified one
+// keeps the user's text, and saving it asks first.
+void TMainLogic::SyncEditorWithSource() {
+  if (!FCurItem) return;
+  const String now = EditorTextOf(FCurItem);
+  if (now == FEditorBase || FIsChange) return;
+  FEditorBase = now;
+  FWindow.SetEditorText(now);
+  FIsChange = false;
 }
 
 String TMainLogic::RowText(int ARow) {
@@ -200,10 +356,14 @@ void TMainLogic::FilterChanged() {
   if (FChanging) return;
   FChanging = true;
   try {
-    FWindow.SetEditorText(String());
-    FIsChange = false;
-    FCurIndex = -1;
-    FCurItem = nullptr;
+    // Unsaved text stays with its source, shown or filtered out.
+    if (!FIsChange || !EditorBound()) {
+      FWindow.SetEditorText(String());
+      FIsChange = false;
+      FCurIndex = -1;
+      FCurItem = nullptr;
+      FEditorBase.clear();
+    }
     NotifyListChange(lcViewChanged);
   } catch (...) {
     FChanging = false;
@@ -227,6 +387,7 @@ bool TMainLogic::RunCommand(const std::function<void()>& ACommand) {
 }
 
 void TMainLogic::OpenFileCommand() {
+  if (!MayDiscardSources()) return;
   String name;
   if (!FWindow.ChooseOpenFile(u"打开书源文件", name)) return;
   RunCommand([&] { OpenSrcFile(name); });
@@ -239,14 +400,26 @@ void TMainLogic::AddFileCommand() {
 }
 
 void TMainLogic::AddFiles(const std::vector<String>& AFileNames) {
-  for (const String& name : AFileNames)
-    if (!RunCommand([&] { AddSrcFile(name); })) break;
+  const bool pristine = IsPristine();
+  size_t loaded = 0;
+  {
+    // One drop, one undo.
+    TChange change(*this, u"添加书源文件");
+    for (const String& name : AFileNames) {
+      if (!RunCommand([&] { MergeFile(name); })) break;
+      ++loaded;
+    }
+  }
+  if (pristine && loaded == 1 && FSources.Count() > 0) MarkSaved(AFileNames.front());
 }
 
-void TMainLogic::ExportCommand() {
+bool TMainLogic::ExportCommand() {
   String name;
-  if (!FWindow.ChooseSaveFile(u"导出书源", name)) return;
-  RunCommand([&] { ExportTo(name); });
+  if (!FWindow.ChooseSaveFile(u"导出书源", name)) return false;
+  const String target = TSourceCollection::ExportFileName(name);
+  if (FileExists(target) && !FWindow.AskYesNo(Format(u"文件 %s 已存在，是否替换？", target), u"提示", false))
+    return false;
+  return RunCommand([&] { ExportTo(target); });
 }
 
 void TMainLogic::ExportReportCommand() {
@@ -276,40 +449,63 @@ void TMainLogic::RemoveSelected() {
     NotifyListChange(lcSourcesChanged);
     return;
   }
+  if (selected.size() > 1 &&
+      !FWindow.AskYesNo(Format(u"确定要删除选中的%d个书源吗？", int(selected.size())), u"提示", true))
+    return;
+  TChange change(*this, u"删除选中项");
   // By identity: the same text twice is still two sources.
   RemoveSources([&](const JSONObject* ASource) { return selected.count(ASource) > 0; });
 }
 
-void TMainLogic::ClearSources() { RemoveSources([](const JSONObject*) { return true; }); }
+void TMainLogic::ClearSources() {
+  if (!MayDiscardSources()) return;
+  TChange change(*this, u"清空");
+  RemoveSources([](const JSONObject*) { return true; });
+}
 
 void TMainLogic::CopyAndAdd() {
   JSONObject* source = SourceOfRow(FWindow.GetCurrentRow());
   if (!source || !CheckSaveState()) return;
   const String name = FWindow.InputName(u"书源名称", u"请输入书源名称", source->GetString(kBookSourceName));
-  FSources.AddCopy(source, name);
+  JSONObject* copy;
+  {
+    TChange change(*this, u"复制新增");
+    copy = FSources.AddCopy(source, name);
+  }
   NotifyListChange(lcSourcesChanged);
-  const int shown = RowCount();
-  if (shown > 0) FWindow.SelectSingleRow(shown - 1);
+  // The copy is the current row, so the editor shows it.
+  BindEditor(copy);
+  FWindow.SelectSingleRow(FCurIndex);
 }
 
 void TMainLogic::LoadIntoEditor() {
   const int row = FWindow.GetCurrentRow();
-  if (row < 0 || row >= RowCount() || !CheckSaveState()) return;
-  JSONObject* source = SourceOfRow(row);
-  FCurIndex = row;
-  FCurItem = source;
-  String text;
-  {
-    std::lock_guard<std::mutex> lock(FSources.Lock());
-    text = source->ToString(4, false);
+  if (row < 0 || row >= RowCount()) return;
+  if (!ActivateSource(SourceOfRow(row))) FWindow.SelectSingleRow(FCurIndex);
+}
+
+bool TMainLogic::ActivateSource(JSONObject* ASource) {
+  if (!ASource) return false;
+  if (ASource == FCurItem) {
+    RestoreEditorBinding();
+    return true;
   }
-  FWindow.SetEditorText(text);
+  if (!CheckSaveState() || !FSources.Contains(ASource)) return false;
+  BindEditor(ASource);
+  return true;
+}
+
+void TMainLogic::BindEditor(JSONObject* ASource) {
+  FCurItem = ASource;
+  FCurIndex = -1;
+  RestoreEditorBinding();
+  FEditorBase = EditorTextOf(ASource);
+  FWindow.SetEditorText(FEditorBase);
   FIsChange = false;
 }
 
-bool TMainLogic::EditorBound() {
-  return FCurItem && FCurIndex >= 0 && FCurIndex < RowCount() && SourceOfRow(FCurIndex) == FCurItem;
-}
+// Bound by identity: the source may be filtered out and still take the text.
+bool TMainLogic::EditorBound() { return FCurItem && FSources.Contains(FCurItem); }
 
 bool TMainLogic::CheckSaveState() {
   if (!FIsChange || !EditorBound()) return true;
@@ -317,22 +513,46 @@ bool TMainLogic::CheckSaveState() {
     case TSaveAnswer::Cancel:
       return false;
     case TSaveAnswer::Yes:
-      SaveEdit();
-      return true;
+      return SaveEdit();
     case TSaveAnswer::No:
       return true;
   }
   return true;
 }
 
-void TMainLogic::SaveEdit() {
-  if (!EditorBound()) return;
+bool TMainLogic::SaveEdit() {
+  if (!EditorBound()) return true;
   JSONObject* source = FCurItem;
-  FIsChange = false;
   const String text = FWindow.GetEditorText();
+  const String now = EditorTextOf(source);
+  if (now != FEditorBase) {
+    switch (FWindow.AskSave(u"书源已被其他操作修改，是否覆盖？", u"提示")) {
+      case TSaveAnswer::Cancel:
+        return false;
+      case TSaveAnswer::No:
+        // The other operation wins: the editor shows what the source holds now.
+        FEditorBase = now;
+        FWindow.SetEditorText(now);
+        FIsChange = false;
+        return true;
+      case TSaveAnswer::Yes:
+        break;
+    }
+  }
+  // The lenient parser takes nearly anything: a missing quote or comma would
+  // be saved as a mangled source.
+  TJsonSyntaxIssue issue;
+  if (!IsStrictJson(text, issue) &&
+      !FWindow.AskYesNo(Format(u"内容不是标准JSON（第%d行第%d列: %s），仍要保存吗？", issue.Line, issue.Column,
+                               issue.Message),
+                        u"提示", false))
+    return false;
+  FIsChange = false;
   String error;
   {
+    TChange change(*this, u"保存修改");
     std::lock_guard<std::mutex> lock(FSources.Lock());
+    FSources.NoteRewriteLocked(source);
     const String kept = source->ToString();
     try {
       source->Parse(text, false);
@@ -343,33 +563,41 @@ void TMainLogic::SaveEdit() {
     if (!error.empty()) source->Parse(kept, false);
   }
   // A rejected edit stays in the editor and still counts as unsaved.
-  if (!error.empty()) FIsChange = true;
+  if (!error.empty())
+    FIsChange = true;
+  else
+    FEditorBase = EditorTextOf(source);
   NotifyListChange(lcSourcesChanged);
   if (!error.empty()) throw Exception(error);
+  return true;
 }
 
-void TMainLogic::EditorDialogResult(JSONObject* AItem) {
+void TMainLogic::EditorDialogResult(JSONObject* AItem, const std::function<void(JSONObject*)>& AApply) {
   if (!AItem) return;
-  FSources.Add(AItem);
-  NotifyListChange(lcSourcesChanged);
-  if (EditorBound() && FCurItem == AItem) {
-    String text;
-    {
+  {
+    TChange change(*this, u"编辑书源");
+    if (FSources.Contains(AItem)) {
       std::lock_guard<std::mutex> lock(FSources.Lock());
-      text = AItem->ToString(4, false);
+      FSources.NoteRewriteLocked(AItem);
+      if (AApply) AApply(AItem);
+    } else {
+      // A new source: nobody else sees it before it joins.
+      if (AApply) AApply(AItem);
+      FSources.Add(AItem);
     }
-    FWindow.SetEditorText(text);
-    FIsChange = false;
   }
+  NotifyListChange(lcSourcesChanged);
 }
 
 void TMainLogic::Button1Click() {
   if (FRun->State() == rsIdle) {
-    FRun->Start(FWindow.ReadRunOptions());
+    StartRun(FWindow.ReadRunOptions());
+    // Modal: it closes once the run has ended.
     FWindow.ShowWaitDialog();
   } else {
     FRun->StopOrEnd();
   }
+  SettleRun();
 }
 
 void TMainLogic::TestEditorText() {

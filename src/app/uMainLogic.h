@@ -25,6 +25,9 @@ enum TListChange : int { lcSourcesChanged = 0, lcViewChanged = 1 };
 
 class TMainLogic {
  public:
+  // Collection operations that can be taken back.
+  static constexpr size_t kUndoDepth = 50;
+
   // Without a front end: nothing is shown, every question gets its default.
   TMainLogic();
   // Switches the JSON settings, creates the collection and the run.
@@ -49,10 +52,29 @@ class TMainLogic {
   std::vector<JSONObject*> FilteredSources(const String& AFilterText) { return FSources.Filter(AFilterText); }
   void SortSources(TSourceSortKey AKey);
   void ReplaceGroups(const TReplaceGroupInput& AInput);
-  void ExportTo(const String& AFileName) { FSources.Export(AFileName); }
+  // Writes the collection; from now on it counts as saved in that file.
+  void ExportTo(const String& AFileName);
+
+  // ---- undo of collection operations (not while a run is going)
+  bool CanUndo();
+  bool CanRedo();
+  String UndoCaption() { return FSources.UndoCaption(); }
+  String RedoCaption() { return FSources.RedoCaption(); }
+  bool Undo();
+  bool Redo();
+
+  // ---- the collection's file
+  // The file last opened or exported (a file added to an empty, unchanged
+  // collection counts as opened).
+  const String& FileName() const { return FFileName; }
+  // Changed since loaded or exported.
+  bool IsModified();
+  // Before the collection is dropped (open, clear, close): asks
+  // "书源列表已修改，是否先导出？" when it is modified. False: keep it.
+  bool MayDiscardSources();
 
   // ---- run verbs
-  void StartRun(const TRunOptions& AOptions) { FRun->Start(AOptions); }
+  void StartRun(const TRunOptions& AOptions);
   // Starts the stages AOptions selects and pumps main-thread jobs until the
   // run has ended; ATick runs between pumps. Without a stage nothing starts.
   void ExecuteRun(const TRunOptions& AOptions, const std::function<void()>& ATick = {});
@@ -73,6 +95,7 @@ class TMainLogic {
   JSONObject* SourceOfRow(int ARow);
   bool HasSource(const JSONObject* AItem) { return FSources.Contains(AItem); }
   std::vector<String> GroupNames() { return FSources.GroupNames(); }
+  // A modified editor keeps its text and its source; an unmodified one empties.
   void FilterChanged();
 
   // ---- the window's commands
@@ -80,7 +103,7 @@ class TMainLogic {
   void AddFileCommand();
   // Dropped or pasted files, in order; the first failing file ends the loading.
   void AddFiles(const std::vector<String>& AFileNames);
-  void ExportCommand();
+  bool ExportCommand();  // true when the file was written
   void ExportReportCommand();  // "导出校验报告..."
   void H2Click();              // runs the replace-group dialog, then ReplaceGroups
   void SortByName() { SortSources(sskName); }
@@ -88,14 +111,24 @@ class TMainLogic {
   void RemoveSelected();
   void ClearSources();
   void CopyAndAdd();
+  // The current row's source into the editor; a cancelled question puts the
+  // highlight back on the editor's row.
   void LoadIntoEditor();
-  void SaveEdit();
+  // The editor moves to ASource (asking first when its text is modified).
+  // False: the user stayed.
+  bool ActivateSource(JSONObject* ASource);
+  // Writes the editor text into its source. False: the user chose to go on
+  // editing (the text is not written).
+  bool SaveEdit();
   bool CheckSaveState();
-  // The source editor dialog confirmed AItem (a collection source or a new one).
-  void EditorDialogResult(JSONObject* AItem);
+  // The source editor dialog confirmed AItem (a collection source or a new
+  // one); AApply writes its changes into it.
+  void EditorDialogResult(JSONObject* AItem, const std::function<void(JSONObject*)>& AApply = {});
   void EditorChanged() { FIsChange = true; }
   bool IsChange() const { return FIsChange; }
   int CurIndex() const { return FCurIndex; }
+  // The source the editor text belongs to (null: none).
+  JSONObject* EditorSource() const { return FCurItem; }
   void Button1Click();    // start, or stop
   void TestEditorText();  // "测试书源(&T)" of the editor pane
   // Runs a user command: an error ends in the window's error box. False on error.
@@ -108,6 +141,28 @@ class TMainLogic {
   const String& StateMsg() const { return FRun->StateMsg(); }
 
  private:
+  // One undoable operation: the collection records between the two ends.
+  class TChange {
+   public:
+    TChange(TMainLogic& ALogic, const String& ACaption);
+    ~TChange();
+    TChange(const TChange&) = delete;
+    TChange& operator=(const TChange&) = delete;
+
+   private:
+    TMainLogic& FLogic;
+  };
+
+  void MergeFile(const String& AFileName);
+  bool IsPristine();
+  void MarkSaved(const String& AFileName);
+  void UpdateFileState();
+  // A run is one undoable operation from its start until it is idle again.
+  void OpenRunChange();
+  void SettleRun();
+  void BindEditor(JSONObject* ASource);
+  void SyncEditorWithSource();
+  String EditorTextOf(JSONObject* ASource);
   void SourcesLeaving(const std::vector<JSONBase*>& ASources);
   void ForgetEditorSource(JSONObject* AItem);
   void RebuildFilter();  // under the collection's lock
@@ -117,10 +172,16 @@ class TMainLogic {
   IMainWindow& FWindow;
   TSourceCollection FSources;
   std::unique_ptr<TBatchRun> FRun;
+  bool FRunChangeOpen = false;
   std::vector<JSONObject*> FFilterList;  // under the collection's lock
   String FFilterText;
   int FCurIndex = -1;
   JSONObject* FCurItem = nullptr;  // the source the editor text belongs to
+  String FEditorBase;              // FCurItem's text as the editor last took it
   bool FIsChange = false;
   bool FChanging = false;
+  String FFileName;
+  uint64_t FSavedRevision = 0;
+  String FShownFile;
+  int FShownModified = -1;
 };

@@ -1,6 +1,8 @@
 #include "app/uSourceCollection.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "app/uBookSourceBean.h"
 #include "app/uGroupIndex.h"
@@ -90,6 +92,7 @@ int TSourceCollection::Merge(JSONArray& ASource) {
   }
   std::vector<JSONBase*> sources = ASource.ExtractItems(taken);
   std::lock_guard<std::mutex> lock(FLock);
+  const int first = FData->Count();
   for (JSONBase* source : sources) {
     try {
       CountGroupsOf(static_cast<JSONObject*>(source));
@@ -97,7 +100,9 @@ int TSourceCollection::Merge(JSONArray& ASource) {
     }
     FData->Add(source);
   }
-  return int(sources.size());
+  const int count = int(sources.size());
+  RecordInsertLocked(first, std::move(sources));
+  return count;
 }
 
 // ---------------------------------------------------------------- groups
@@ -157,7 +162,9 @@ bool TSourceCollection::Contains(const JSONObject* ASource) {
 
 void TSourceCollection::Add(JSONObject* ASource) {
   std::lock_guard<std::mutex> lock(FLock);
-  if (FData->IndexOfObject(ASource) < 0) FData->Add(static_cast<JSONBase*>(ASource));
+  if (FData->IndexOfObject(ASource) >= 0) return;
+  FData->Add(static_cast<JSONBase*>(ASource));
+  RecordInsertLocked(FData->Count() - 1, {ASource});
 }
 
 JSONObject* TSourceCollection::AddCopy(const JSONObject* ASource, const String& AName) {
@@ -165,18 +172,45 @@ JSONObject* TSourceCollection::AddCopy(const JSONObject* ASource, const String& 
   JSONObject* copy = FData->AddChildObject();
   copy->Parse(ASource->ToString(), false);
   copy->SetString(kBookSourceName, AName);
+  RecordInsertLocked(FData->Count() - 1, {copy});
   return copy;
 }
 
 std::vector<JSONBase*> TSourceCollection::ExtractLocked(const std::vector<int>& AIndexes) {
-  return FData->ExtractItems(AIndexes);
+  std::vector<int> positions;
+  if (RecordingLocked()) {
+    // The positions of what ExtractItems takes: containers, each index once.
+    for (int i : AIndexes)
+      if (i >= 0 && i < FData->Count() && FData->GetItems(i)->GetObject() && (positions.empty() || positions.back() < i))
+        positions.push_back(i);
+  }
+  std::vector<JSONBase*> taken = FData->ExtractItems(AIndexes);
+  if (RecordingLocked() && !taken.empty()) {
+    // The remover frees them until it hands them over through Release.
+    auto step = std::make_unique<TSourcesStep>(false, std::move(positions), taken);
+    step->MarkForeign();
+    FForeignSteps.push_back(step.get());
+    RecordLocked(std::move(step));
+  }
+  return taken;
 }
 
 void TSourceCollection::Release(std::vector<JSONBase*>& ASources) {
   if (ASources.empty()) return;
   if (OnSourcesLeaving) OnSourcesLeaving(ASources);
   std::lock_guard<std::mutex> lock(FLock);
-  for (JSONBase* source : ASources) delete source;
+  if (FForeignSteps.empty()) {
+    for (JSONBase* source : ASources) delete source;
+  } else {
+    // What an undo entry recorded stays alive there.
+    std::unordered_set<JSONBase*> released(ASources.begin(), ASources.end());
+    for (auto it = FForeignSteps.begin(); it != FForeignSteps.end();) {
+      (*it)->Claim(released);
+      it = (*it)->Ready() ? FForeignSteps.erase(it) : it + 1;
+    }
+    for (JSONBase* source : ASources)
+      if (released.count(source)) delete source;
+  }
   ASources.clear();
 }
 
@@ -213,6 +247,12 @@ void TSourceCollection::RemoveAll() {
 void TSourceCollection::Sort(TSourceSortKey AKey) {
   const StringView key = AKey == sskGroup ? StringView(kBookSourceGroup) : StringView(kBookSourceName);
   std::lock_guard<std::mutex> lock(FLock);
+  // For undo the new order is kept as positions, not as copies.
+  std::unordered_map<const JSONBase*, int> before;
+  if (RecordingLocked()) {
+    before.reserve(size_t(FData->Count()));
+    for (int i = 0; i < FData->Count(); ++i) before.emplace(FData->GetItems(i)->GetObject(), i);
+  }
   FData->Sort([key](PJSONValue A, PJSONValue B) -> int {
     JSONBase* a = A ? A->GetObject() : nullptr;
     JSONBase* b = B ? B->GetObject() : nullptr;
@@ -221,17 +261,179 @@ void TSourceCollection::Sort(TSourceSortKey AKey) {
     String y = static_cast<JSONObject*>(b)->GetString(key);
     return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
   });
+  if (!RecordingLocked() || before.size() != size_t(FData->Count())) return;
+  std::vector<int> order(before.size());
+  bool moved = false;
+  for (int i = 0; i < FData->Count(); ++i) {
+    order[size_t(i)] = before[FData->GetItems(i)->GetObject()];
+    moved = moved || order[size_t(i)] != i;
+  }
+  if (moved) RecordLocked(std::make_unique<TOrderStep>(std::move(order)));
+}
+
+bool TSourceCollection::Reorder(const std::vector<int>& AOrder) {
+  std::lock_guard<std::mutex> lock(FLock);
+  const size_t n = size_t(FData->Count());
+  if (AOrder.size() != n) return false;
+  std::vector<char> seen(n, 0);
+  bool moved = false;
+  for (size_t i = 0; i < n; ++i) {
+    const int from = AOrder[i];
+    if (from < 0 || size_t(from) >= n || seen[size_t(from)]) return false;
+    seen[size_t(from)] = 1;
+    moved = moved || size_t(from) != i;
+  }
+  if (!moved) return true;
+  auto step = std::make_unique<TOrderStep>(AOrder);
+  std::vector<JSONBase*> none;
+  step->Redo(*FData, none);
+  if (RecordingLocked()) RecordLocked(std::move(step));
+  return true;
 }
 
 void TSourceCollection::ReplaceGroups(const TReplaceGroupInput& AInput) {
   if (!IsGroupRenameUseful(AInput)) return;
   std::lock_guard<std::mutex> lock(FLock);
-  for (int i = 0; i < FData->Count(); ++i)
-    if (JSONObject* source = ObjectAt(*FData, i)) RenameGroupsOf(source, AInput);
+  TRewriteStep* step = nullptr;
+  if (RecordingLocked()) {
+    auto made = std::make_unique<TRewriteStep>(String(kBookSourceGroup));
+    step = made.get();
+    RecordLocked(std::move(made));
+  }
+  for (int i = 0; i < FData->Count(); ++i) {
+    JSONObject* source = ObjectAt(*FData, i);
+    if (!source) continue;
+    if (step) step->NoteBefore(source);
+    RenameGroupsOf(source, AInput);
+    if (step) step->DropLastIfUnchanged();
+  }
+}
+
+String TSourceCollection::ExportFileName(String AFileName) {
+  if (!HasExtension(AFileName)) AFileName += u".json";
+  return AFileName;
 }
 
 void TSourceCollection::Export(String AFileName) {
-  if (!HasExtension(AFileName)) AFileName += u".json";
+  AFileName = ExportFileName(AFileName);
   std::lock_guard<std::mutex> lock(FLock);
   FData->SaveToFile(AFileName, 4, teUTF8, false);
+}
+
+// ---------------------------------------------------------------- undo
+
+void TSourceCollection::RecordLocked(std::unique_ptr<TUndoStep> AStep) { FOpen->Steps.push_back(std::move(AStep)); }
+
+void TSourceCollection::RecordInsertLocked(int AFirst, std::vector<JSONBase*> ASources) {
+  if (!RecordingLocked() || ASources.empty()) return;
+  std::vector<int> positions(ASources.size());
+  for (size_t i = 0; i < positions.size(); ++i) positions[i] = AFirst + int(i);
+  RecordLocked(std::make_unique<TSourcesStep>(true, std::move(positions), std::move(ASources)));
+}
+
+void TSourceCollection::NoteRewriteLocked(JSONObject* ASource, StringView AKey) {
+  if (!RecordingLocked() || !ASource) return;
+  // A run notes thousands of sources: they share one step while nothing else comes between.
+  auto* last = FOpen->Steps.empty() ? nullptr : dynamic_cast<TRewriteStep*>(FOpen->Steps.back().get());
+  if (!last || last->Key() != AKey) {
+    auto made = std::make_unique<TRewriteStep>(String(AKey));
+    last = made.get();
+    RecordLocked(std::move(made));
+  }
+  last->NoteBefore(ASource);
+}
+
+void TSourceCollection::NoteGroupWriteLocked(JSONObject* ASource) { NoteRewriteLocked(ASource, kBookSourceGroup); }
+
+void TSourceCollection::DropEntriesLocked(std::vector<std::unique_ptr<TUndoEntry>> AEntries) {
+  if (AEntries.empty()) return;
+  if (!FForeignSteps.empty()) {
+    for (const auto& entry : AEntries)
+      for (const auto& step : entry->Steps)
+        FForeignSteps.erase(std::remove(FForeignSteps.begin(), FForeignSteps.end(), step.get()), FForeignSteps.end());
+  }
+  // The removed sources they kept go with them.
+  AEntries.clear();
+}
+
+void TSourceCollection::BeginChange(const String& ACaption) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FChangeDepth++ > 0) return;
+  FOpen = std::make_unique<TUndoEntry>();
+  FOpen->Caption = ACaption;
+}
+
+void TSourceCollection::EndChange() {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FChangeDepth == 0 || --FChangeDepth > 0) return;
+  std::unique_ptr<TUndoEntry> entry = std::move(FOpen);
+  for (auto& step : entry->Steps) step->Finish();
+  std::erase_if(entry->Steps, [](const auto& AStep) { return AStep->Empty(); });
+  if (entry->Steps.empty()) return;
+  entry->RevisionBefore = FRevision;
+  FRevision = ++FLastRevision;
+  entry->RevisionAfter = FRevision;
+  DropEntriesLocked(FUndo.Push(std::move(entry)));
+}
+
+bool TSourceCollection::CanUndo() {
+  std::lock_guard<std::mutex> lock(FLock);
+  const TUndoEntry* entry = FUndo.NextUndo();
+  return FChangeDepth == 0 && entry && entry->Ready();
+}
+
+bool TSourceCollection::CanRedo() {
+  std::lock_guard<std::mutex> lock(FLock);
+  const TUndoEntry* entry = FUndo.NextRedo();
+  return FChangeDepth == 0 && entry && entry->Ready();
+}
+
+String TSourceCollection::UndoCaption() {
+  std::lock_guard<std::mutex> lock(FLock);
+  const TUndoEntry* entry = FUndo.NextUndo();
+  return entry ? entry->Caption : String();
+}
+
+String TSourceCollection::RedoCaption() {
+  std::lock_guard<std::mutex> lock(FLock);
+  const TUndoEntry* entry = FUndo.NextRedo();
+  return entry ? entry->Caption : String();
+}
+
+bool TSourceCollection::Undo() {
+  std::vector<JSONBase*> leaving;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    TUndoEntry* entry = FUndo.NextUndo();
+    if (FChangeDepth > 0 || !entry || !entry->Ready()) return false;
+    for (auto it = entry->Steps.rbegin(); it != entry->Steps.rend(); ++it) (*it)->Undo(*FData, leaving);
+    FUndo.Undone();
+    FRevision = entry->RevisionBefore;
+  }
+  if (!leaving.empty() && OnSourcesLeaving) OnSourcesLeaving(leaving);
+  return true;
+}
+
+bool TSourceCollection::Redo() {
+  std::vector<JSONBase*> leaving;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    TUndoEntry* entry = FUndo.NextRedo();
+    if (FChangeDepth > 0 || !entry || !entry->Ready()) return false;
+    for (auto& step : entry->Steps) step->Redo(*FData, leaving);
+    FUndo.Redone();
+    FRevision = entry->RevisionAfter;
+  }
+  if (!leaving.empty() && OnSourcesLeaving) OnSourcesLeaving(leaving);
+  return true;
+}
+
+void TSourceCollection::SetUndoLimit(size_t ALimit) {
+  std::lock_guard<std::mutex> lock(FLock);
+  DropEntriesLocked(FUndo.SetLimit(ALimit));
+}
+
+uint64_t TSourceCollection::Revision() {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FRevision;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/uGroupRename.h"
+#include "app/uUndoStack.h"
 #include "support/KivTypes.h"
 
 class JSONArray;
@@ -65,14 +66,43 @@ class TSourceCollection {
   int RemoveWhere(const std::function<bool(const JSONObject*)>& APredicate);
   void RemoveAll();
   // Takes the sources at AIndexes out without destroying them (caller holds
-  // Lock()); Release destroys what was taken out once nothing names it.
+  // Lock()); Release destroys what was taken out once nothing names it (or
+  // hands it to the undo entry that recorded the removal).
   std::vector<JSONBase*> ExtractLocked(const std::vector<int>& AIndexes);
   void Release(std::vector<JSONBase*>& ASources);
   void Sort(TSourceSortKey AKey);
+  // Puts the sources in a new order: after[i] = before[AOrder[i]]. AOrder must
+  // be a permutation of the positions (else nothing moves and it returns false).
+  bool Reorder(const std::vector<int>& AOrder);
   void ReplaceGroups(const TReplaceGroupInput& AInput);
   // Writes the collection as UTF-8 with four blanks of indentation; a name
   // without an extension gets ".json".
   void Export(String AFileName);
+  // The name Export writes to.
+  static String ExportFileName(String AFileName);
+
+  // ---- undo (main thread). The changes made between BeginChange and the
+  // matching EndChange form one entry; nested pairs join the outer one.
+  // Nothing is recorded outside such a pair.
+  void BeginChange(const String& ACaption);
+  void EndChange();
+  bool CanUndo();
+  bool CanRedo();
+  String UndoCaption();
+  String RedoCaption();
+  // Take back / redo the last entry; sources that leave the collection go
+  // through OnSourcesLeaving. False when there is nothing to do, or while a
+  // change is being recorded.
+  bool Undo();
+  bool Redo();
+  void SetUndoLimit(size_t ALimit);
+  // A new number with every entry filed; undo and redo bring back the old ones.
+  uint64_t Revision();
+  // Keeps ASource's state before the caller rewrites it (caller holds Lock()):
+  // one text member AKey, or with an empty key the whole source.
+  void NoteRewriteLocked(JSONObject* ASource, StringView AKey = {});
+  // The same for the group text, which a check run marks on worker threads.
+  void NoteGroupWriteLocked(JSONObject* ASource);
 
   // Sources about to be destroyed, on the thread that removes them, outside
   // the lock: views and editors let go of them here.
@@ -84,4 +114,16 @@ class TSourceCollection {
   std::mutex FLock;
   std::unique_ptr<JSONArray> FData;
   std::unique_ptr<TGroupIndex> FGroups;
+
+  // Undo, all under FLock.
+  bool RecordingLocked() const { return FChangeDepth > 0; }
+  void RecordLocked(std::unique_ptr<TUndoStep> AStep);
+  void RecordInsertLocked(int AFirst, std::vector<JSONBase*> ASources);
+  void DropEntriesLocked(std::vector<std::unique_ptr<TUndoEntry>> AEntries);
+  TUndoStack FUndo{0};
+  std::unique_ptr<TUndoEntry> FOpen;  // the entry being recorded
+  int FChangeDepth = 0;
+  uint64_t FRevision = 0, FLastRevision = 0;
+  // Removal steps whose sources their remover has not handed over yet.
+  std::vector<TSourcesStep*> FForeignSteps;
 };

@@ -18,7 +18,8 @@ class ISourceListView {
   virtual void SetRowCount(int /*ACount*/) {}
   virtual int GetCurrentRow() { return -1; }  // -1 when none
   virtual bool IsRowSelected(int /*ARow*/) { return false; }
-  // Clears the selection, then makes ARow current and selected.
+  // Clears the selection, then makes ARow current and selected; with -1 no
+  // row is current.
   virtual void SelectSingleRow(int /*ARow*/) {}
   // The empty-list placeholder and the list's hint, both on while the list is empty.
   virtual void SetPlaceholderVisible(bool /*AVisible*/) {}
@@ -27,4 +28,7 @@ class ISourceListView {
   // A source is about to leave the collection (removed, cleared, deduplicated,
   // collection reopened): whatever still refers to it must let go.
   virtual void SourceLeaving(JSONObject* /*AItem*/) {}
+  // The file the collection was last loaded from or exported to (empty for
+  // none), and whether it changed since.
+  virtual void ShowFileState(const String& /*AFileName*/, bool /*AModified*/) {}
 };

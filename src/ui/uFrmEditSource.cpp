@@ -288,40 +288,53 @@ void TfrmEditSource::FormShow() {
     groupBox->clear();
     groupBox->addItems(FGroups);
   }
-  if (!FData) return;
-  std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
-  TBookSourceItem item(FData);
-  CheckBox1->setChecked(item.enable());
-  Edit27->setText(QString::number(item.weight()));
-  Edit28->setText(QString::number(item.serialNumber()));
-  for (QWidget* input : FInputs) {
-    const QString key = KeyOf(input);
-    if (key.isEmpty()) continue;
-    const QString text = Q(FData->GetString(key.toStdU16String()));
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-      edit->setText(text);
-    else if (auto* combo = qobject_cast<QComboBox*>(input))
-      combo->setEditText(text);
-    else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-      memo->setPlainText(QString(text).replace("\r\n", "\n").replace('\r', '\n'));
+  if (FData) {
+    std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
+    TBookSourceItem item(FData);
+    // Sources of the newer format say "enabled"; the form edits what the source has.
+    if (FData->Contains(u"enabled") && !FData->Contains(u"enable")) FEnableKey = QStringLiteral("enabled");
+    CheckBox1->setChecked(FData->GetBoolean(FEnableKey.toStdU16String()));
+    Edit27->setText(QString::number(item.weight()));
+    Edit28->setText(QString::number(item.serialNumber()));
+    for (QWidget* input : FInputs) {
+      const QString key = KeyOf(input);
+      if (key.isEmpty()) continue;
+      const QString text = Q(FData->GetString(key.toStdU16String()));
+      if (auto* edit = qobject_cast<QLineEdit*>(input))
+        edit->setText(text);
+      else if (auto* combo = qobject_cast<QComboBox*>(input))
+        combo->setEditText(text);
+      else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
+        memo->setPlainText(QString(text).replace("\r\n", "\n").replace('\r', '\n'));
+    }
   }
+  FShownEnabled = CheckBox1->isChecked();
+  FShownWeight = Edit27->text();
+  FShownSerial = Edit28->text();
+  FShownTexts.clear();
+  for (QWidget* input : FInputs) FShownTexts.push_back(TextOf(input));
+}
+
+QString TfrmEditSource::TextOf(const QWidget* AInput) {
+  if (auto* edit = qobject_cast<const QLineEdit*>(AInput)) return edit->text();
+  if (auto* combo = qobject_cast<const QComboBox*>(AInput)) return combo->currentText();
+  if (auto* memo = qobject_cast<const QPlainTextEdit*>(AInput)) return memo->toPlainText();
+  return QString();
 }
 
 void TfrmEditSource::ApplayEdit(TBookSourceItem ASource) {
-  ASource.enable(CheckBox1->isChecked());
+  // Only what was changed: a form shows no more than 31 of a source's members,
+  // and writing the rest back would add empty ones or change their types.
+  if (CheckBox1->isChecked() != FShownEnabled)
+    ASource.Object()->SetBoolean(FEnableKey.toStdU16String(), CheckBox1->isChecked());
   int32_t v = 0;
-  if (ParseDecimal(Edit27->text(), v)) ASource.weight(v);
-  if (ParseDecimal(Edit28->text(), v)) ASource.serialNumber(v);
-  for (QWidget* input : FInputs) {
-    const QString key = KeyOf(input);
-    if (key.isEmpty()) continue;
-    QString text;
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-      text = edit->text();
-    else if (auto* combo = qobject_cast<QComboBox*>(input))
-      text = combo->currentText();
-    else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-      text = memo->toPlainText().replace('\n', QStringLiteral("\r\n"));
+  if (Edit27->text() != FShownWeight && ParseDecimal(Edit27->text(), v)) ASource.weight(v);
+  if (Edit28->text() != FShownSerial && ParseDecimal(Edit28->text(), v)) ASource.serialNumber(v);
+  for (size_t i = 0; i < FInputs.size(); ++i) {
+    const QString key = KeyOf(FInputs[i]);
+    QString text = TextOf(FInputs[i]);
+    if (key.isEmpty() || (qsizetype(i) < FShownTexts.size() && text == FShownTexts[qsizetype(i)])) continue;
+    if (qobject_cast<const QPlainTextEdit*>(FInputs[i])) text.replace('\n', QStringLiteral("\r\n"));
     ASource.Object()->SetString(key.toStdU16String(), text.toStdU16String());
   }
 }
@@ -344,14 +357,24 @@ void TfrmEditSource::Button1Click() {
     ShowErrorBox(this, QStringLiteral("这个书源已不在书源列表中，修改无法保存。"));
     return;
   }
+  // As the JSON editor: a source without an address is no source.
+  JSONObject result;
   {
     std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
-    ApplayEdit(TBookSourceItem(FData));
+    result.Parse(FData->ToString(), false);
+  }
+  ApplayEdit(TBookSourceItem(&result));
+  if (!TSourceCollection::IsSource(&result)) {
+    ShowErrorBox(this, QStringLiteral("书源URL未设置，修改没有保存。"));
+    return;
   }
   JSONObject* confirmed = FData;
   // From here the collection owns a new source.
   FOwnsData = false;
-  if (CallBack) CallBack(confirmed);
+  if (CallBack)
+    CallBack(confirmed, [this](JSONObject* ASource) { ApplayEdit(TBookSourceItem(ASource)); });
+  else if (!FLogic.HasSource(confirmed))
+    delete confirmed;  // nobody takes the new source
   close();
 }
 

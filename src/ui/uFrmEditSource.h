@@ -15,7 +15,8 @@ class QScrollArea;
 class QWidget;
 class TMainLogic;
 
-using TNotifyEventA = std::function<void(JSONObject* ASource)>;
+// Called on OK with the source and what writes the form's changes into it.
+using TNotifyEventA = std::function<void(JSONObject* ASource, const std::function<void(JSONObject*)>& AApply)>;
 
 class TfrmEditSource : public QDialog {
   Q_OBJECT
@@ -29,8 +30,11 @@ class TfrmEditSource : public QDialog {
   JSONObject* Data() const { return FData; }
   TNotifyEventA CallBack;
 
-  // Writes the form's values into ASource.
+  // Writes into ASource what the user changed in the form since it was
+  // shown: untouched fields stay as they are, absent ones stay absent.
   void ApplayEdit(TBookSourceItem ASource);
+  // The member 启用书源 shows: "enabled" for sources that use it, else "enable".
+  const QString& EnableKey() const { return FEnableKey; }
   // The source is leaving the collection: forget it and close, writing nothing.
   void Detach();
   // The inputs that carry a JSON key, in creation order.
@@ -52,6 +56,7 @@ class TfrmEditSource : public QDialog {
   void FormCreate();
   void FormShow();
   void WatchWheel(QWidget* AWidget);
+  static QString TextOf(const QWidget* AInput);
 
  public:
   QScrollArea* ScrollBox1 = nullptr;
@@ -69,6 +74,10 @@ class TfrmEditSource : public QDialog {
   JSONObject* FData = nullptr;
   bool FOwnsData = false;
   std::vector<QWidget*> FInputs;
+  // What the form showed, to tell what the user changed.
+  QStringList FShownTexts;
+  QString FShownWeight, FShownSerial, FEnableKey = QStringLiteral("enable");
+  bool FShownEnabled = false;
   // Identity of the wheel turn last scrolled for: its copies climbing the parents count once.
   qint64 FWheelStamp = -1;
   QPoint FWheelDelta, FWheelPos;

@@ -35,12 +35,16 @@
 
 #include "json/KivJson.h"
 #include "ui/uFrmEditSource.h"
+#include "ui/uFrmGuide.h"
 #include "ui/uFrmReplaceGroup.h"
 #include "ui/uFrmWait.h"
 #include "ui/uUiPrompts.h"
 
-#ifndef TANVORK_SOURCE_DIR
-#define TANVORK_SOURCE_DIR ""
+#ifndef TANVORK_VERSION
+#define TANVORK_VERSION ""
+#endif
+#ifndef TANVORK_HOMEPAGE
+#define TANVORK_HOMEPAGE ""
 #endif
 
 namespace {
@@ -112,6 +116,53 @@ QVariant TSourceListModel::data(const QModelIndex& AIndex, int ARole) const {
   return {};
 }
 
+// ---------------------------------------------------------------- the list's row moves
+
+bool TSourceListView::Gate(const QModelIndex& ATarget) {
+  return !ATarget.isValid() || ATarget == currentIndex() || !RowGate || RowGate(ATarget.row());
+}
+
+void TSourceListView::mousePressEvent(QMouseEvent* AEvent) {
+  // Asked before the view moves anything, so a refusal leaves the highlight alone.
+  FRefused = !Gate(indexAt(AEvent->position().toPoint()));
+  if (FRefused) {
+    AEvent->accept();
+    return;
+  }
+  QListView::mousePressEvent(AEvent);
+}
+
+void TSourceListView::mouseMoveEvent(QMouseEvent* AEvent) {
+  if (FRefused) return;
+  QListView::mouseMoveEvent(AEvent);
+}
+
+void TSourceListView::mouseReleaseEvent(QMouseEvent* AEvent) {
+  if (FRefused) return;
+  QListView::mouseReleaseEvent(AEvent);
+}
+
+void TSourceListView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
+  // The second click of a refused double click would only ask again.
+  if (FRefused) return;
+  QListView::mouseDoubleClickEvent(AEvent);
+}
+
+void TSourceListView::focusInEvent(QFocusEvent* AEvent) {
+  // Focus alone makes no row current (the view would take the first one).
+  FFocusing = true;
+  QListView::focusInEvent(AEvent);
+  FFocusing = false;
+}
+
+QModelIndex TSourceListView::moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) {
+  if (FFocusing && !currentIndex().isValid()) return QModelIndex();
+  const QModelIndex target = QListView::moveCursor(ACursorAction, AModifiers);
+  if (!Gate(target)) return currentIndex();
+  // Asking may have saved and refreshed the list: the row's index is taken again.
+  return target.isValid() ? model()->index(target.row(), 0) : target;
+}
+
 // ---------------------------------------------------------------- creation
 
 TForm1::TForm1(QWidget* AParent) : QMainWindow(AParent) {
@@ -179,7 +230,7 @@ void TForm1::CreateControls() {
   filterLayout->addWidget(bookGroupList, 1);
   leftLayout->addWidget(Panel4);
 
-  SrcList = new QListView(Panel1);
+  SrcList = new TSourceListView(Panel1);
   SrcList->setObjectName("SrcList");
   FListModel = new TSourceListModel(SrcList);
   SrcList->setModel(FListModel);
@@ -269,6 +320,7 @@ void TForm1::CreateControls() {
   EditData->setMarginWidth(0, QStringLiteral("000000"));
   EditData->setMarginLineNumbers(0, true);
   EditData->setContextMenuPolicy(Qt::CustomContextMenu);
+  EditData->installEventFilter(this);
 
   Panel5 = new QWidget(Splitter2);
   Panel5->setObjectName("Panel5");
@@ -337,7 +389,28 @@ void TForm1::CreateControls() {
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { ClearLog(); });
-  connect(SrcList, &QListView::clicked, this, [this] { FLogic->RunCommand([this] { FLogic->LoadIntoEditor(); }); });
+  // The current row is the editor's source: moves ask first (a modified
+  // editor), and the editor follows.
+  SrcList->RowGate = [this](int ARow) {
+    JSONObject* target = FLogic->SourceOfRow(ARow);
+    bool bound = false;
+    FLogic->RunCommand([&] { bound = FLogic->ActivateSource(target); });
+    if (!bound) return false;
+    if (FLogic->CurIndex() == ARow) return true;
+    // A save before the move refreshed the list and the source's row changed.
+    SelectSingleRow(FLogic->CurIndex());
+    return false;
+  };
+  // Moves that do not come through the gate (type-ahead search, code): the
+  // editor follows, or the row goes back.
+  connect(SrcList->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& ANow) {
+    if (FSyncingRow || !ANow.isValid() || !FLogic) return;
+    JSONObject* target = FLogic->SourceOfRow(ANow.row());
+    if (target == FLogic->EditorSource() && ANow.row() == FLogic->CurIndex()) return;
+    bool bound = false;
+    FLogic->RunCommand([&] { bound = FLogic->ActivateSource(target); });
+    if (!bound || FLogic->CurIndex() != ANow.row()) SelectSingleRow(FLogic->CurIndex());
+  });
   connect(SrcList, &QListView::doubleClicked, this, &TForm1::E1Click);
   connect(bookGroupList, &QComboBox::editTextChanged, this,
           [this] { FLogic->RunCommand([this] { FLogic->FilterChanged(); }); });
@@ -363,7 +436,21 @@ void TForm1::CreateMenus() {
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
   edit->setObjectName("Edit2");
+  U1 = AddItem(edit, "U1", QStringLiteral("撤销(&U)"), this, [this] { U1Click(); });
+  U1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+  Y1 = AddItem(edit, "Y1", QStringLiteral("重做(&R)"), this, [this] { Y1Click(); });
+  Y1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+  // Window-wide keys; in the editor pane its own undo takes them (eventFilter).
+  addAction(U1);
+  addAction(Y1);
+  edit->addSeparator();
   AddItem(edit, "H2", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
+  connect(edit, &QMenu::aboutToShow, this, &TForm1::EditMenuPopup);
+  // The states hold for the open menu; the keys check their own condition.
+  connect(edit, &QMenu::aboutToHide, this, [this] {
+    U1->setEnabled(true);
+    Y1->setEnabled(true);
+  });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
   help->setObjectName("Help1");
@@ -430,12 +517,33 @@ void TForm1::showEvent(QShowEvent* AEvent) {
   FLogic->NotifyListChange(lcSourcesChanged);
 }
 
+void TForm1::closeEvent(QCloseEvent* AEvent) {
+  // Unsaved editor text first, then the unexported list.
+  bool leave = true;
+  if (!FLogic->RunCommand([&] { leave = FLogic->CheckSaveState() && FLogic->MayDiscardSources(); })) leave = false;
+  if (!leave) {
+    AEvent->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(AEvent);
+}
+
 void TForm1::PlacePlaceholder() {
   const int h = StaticText1->sizeHint().height() + 8;
   StaticText1->setGeometry(0, 30, SrcList->width(), h);
 }
 
 bool TForm1::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == EditData && AEvent->type() == QEvent::ShortcutOverride) {
+    // Undo keys in the editor pane undo its typing, not a collection operation.
+    auto* key = static_cast<QKeyEvent*>(AEvent);
+    const QKeyCombination pressed = key->keyCombination();
+    if (pressed == (Qt::CTRL | Qt::Key_Z) || pressed == (Qt::CTRL | Qt::Key_Y) ||
+        pressed == (Qt::CTRL | Qt::SHIFT | Qt::Key_Z)) {
+      key->accept();
+      return true;
+    }
+  }
   const bool onList = AWatched == SrcList || AWatched == SrcList->viewport();
   if ((onList || AWatched == StaticText1) &&
       (AEvent->type() == QEvent::DragEnter || AEvent->type() == QEvent::DragMove || AEvent->type() == QEvent::Drop))
@@ -516,6 +624,16 @@ void TForm1::G1Click() { FLogic->RunCommand([this] { FLogic->SortByGroup(); }); 
 void TForm1::D1Click() { FLogic->RunCommand([this] { FLogic->RemoveSelected(); }); }
 void TForm1::C1Click() { FLogic->RunCommand([this] { FLogic->ClearSources(); }); }
 void TForm1::T1Click() { FLogic->TestEditorText(); }
+void TForm1::U1Click() { FLogic->RunCommand([this] { FLogic->Undo(); }); }
+void TForm1::Y1Click() { FLogic->RunCommand([this] { FLogic->Redo(); }); }
+
+void TForm1::EditMenuPopup() {
+  const String undo = FLogic->UndoCaption(), redo = FLogic->RedoCaption();
+  U1->setEnabled(FLogic->CanUndo());
+  Y1->setEnabled(FLogic->CanRedo());
+  U1->setText(QStringLiteral("撤销(&U)") + (U1->isEnabled() && !undo.empty() ? " " + Q(undo) : QString()));
+  Y1->setText(QStringLiteral("重做(&R)") + (Y1->isEnabled() && !redo.empty() ? " " + Q(redo) : QString()));
+}
 void TForm1::Button1Click() { FLogic->RunCommand([this] { FLogic->Button1Click(); }); }
 
 void TForm1::E1Click() {
@@ -525,12 +643,13 @@ void TForm1::E1Click() {
 
 void TForm1::S1Click() {
   // Also reached by Ctrl+S, whose menu state is not computed: same rule here.
-  if (GetCurrentRow() < 0) return;
+  if (!FLogic->EditorSource()) return;
   FLogic->RunCommand([this] { FLogic->SaveEdit(); });
 }
 
 void TForm1::PopupMenu2Popup() {
-  S1->setEnabled(GetCurrentRow() >= 0);
+  // The editor's source, also when the filter hides its row.
+  S1->setEnabled(FLogic->EditorSource() != nullptr);
   R1->setEnabled(EditData->isUndoAvailable());
   Z1->setEnabled(EditData->isRedoAvailable());
   X1->setEnabled(EditData->hasSelectedText());
@@ -543,26 +662,21 @@ void TForm1::PopupMenu2Popup() {
 void TForm1::I1Click() {
   ShowMessage({this, QMessageBox::Information, QStringLiteral("关于我"),
                QApplication::applicationName() +
-                   QStringLiteral("\n书源整理工具，使用说明见 README.md 与 docs/USER_GUIDE.md（帮助菜单可直接打开）。"),
+                   QStringLiteral("\n版本 %1，书源整理工具；使用说明见“帮助 → 用户指南”。").arg(QStringLiteral(TANVORK_VERSION)),
                QMessageBox::Ok});
 }
 
-void TForm1::W2Click() { OpenDocument(QStringLiteral("README.md")); }
-void TForm1::R2Click() { OpenDocument(QStringLiteral("docs/USER_GUIDE.md")); }
+void TForm1::W2Click() {
+  if (!OpenWithDesktop(QStringLiteral(TANVORK_HOMEPAGE)))
+    ShowError(S(QStringLiteral("无法打开网页：") + QStringLiteral(TANVORK_HOMEPAGE)));
+}
 
-// The documentation ships next to the program, or in the source tree it was built from.
-void TForm1::OpenDocument(const QString& AName) {
-  const QString appDir = QCoreApplication::applicationDirPath();
-  const QStringList candidates = {appDir + "/../share/doc/tanvork/" + AName, appDir + "/" + AName,
-                                  QStringLiteral(TANVORK_SOURCE_DIR) + "/" + AName};
-  for (const QString& path : candidates) {
-    if (path.startsWith('/') && QFileInfo(path).isFile()) {
-      if (!OpenWithDesktop(QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toString()))
-        ShowError(S(QStringLiteral("无法打开文档：") + QDir::toNativeSeparators(path)));
-      return;
-    }
-  }
-  ShowError(S(QStringLiteral("找不到文档：") + AName));
+// The guide is built into the program: nothing to find on the disk.
+void TForm1::R2Click() {
+  if (!FGuide) FGuide = new TfrmGuide(this);
+  FGuide->show();
+  FGuide->raise();
+  FGuide->activateWindow();
 }
 
 TfrmEditSource* TForm1::EditSource(JSONObject* AItem, bool AOwned) {
@@ -570,8 +684,8 @@ TfrmEditSource* TForm1::EditSource(JSONObject* AItem, bool AOwned) {
   for (int i = 0; i < bookGroupList->count(); ++i) groups.push_back(bookGroupList->itemText(i));
   auto* dialog = new TfrmEditSource(this, *FLogic, groups);
   dialog->SetData(AItem, AOwned);
-  dialog->CallBack = [this](JSONObject* ASource) {
-    FLogic->RunCommand([this, ASource] { FLogic->EditorDialogResult(ASource); });
+  dialog->CallBack = [this](JSONObject* ASource, const std::function<void(JSONObject*)>& AApply) {
+    FLogic->RunCommand([&] { FLogic->EditorDialogResult(ASource, AApply); });
   };
   FEditors.emplace_back(dialog);
   dialog->show();
@@ -617,9 +731,14 @@ bool TForm1::IsRowSelected(int ARow) { return SrcList->selectionModel()->isRowSe
 
 void TForm1::SelectSingleRow(int ARow) {
   const QModelIndex index = FListModel->index(ARow, 0);
-  if (!index.isValid()) return;
-  SrcList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-  SrcList->scrollTo(index);
+  FSyncingRow = true;
+  if (index.isValid()) {
+    SrcList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    SrcList->scrollTo(index);
+  } else if (ARow < 0) {
+    SrcList->selectionModel()->clear();
+  }
+  FSyncingRow = false;
 }
 
 void TForm1::SetPlaceholderVisible(bool AVisible) {
@@ -676,6 +795,18 @@ bool TForm1::ChooseReportFile(const String& ATitle, String& AFileName) {
 bool TForm1::RunReplaceGroupDialog(TReplaceGroupInput& AInput) { return TfrmReplaceGroup::Execute(this, AInput); }
 
 void TForm1::ShowError(const String& AMessage) { ShowErrorBox(this, Q(AMessage)); }
+
+void TForm1::ShowFileState(const String& AFileName, bool AModified) {
+  QString title = QApplication::applicationName();
+  if (!AFileName.empty()) title += QStringLiteral(" - ") + QFileInfo(Q(AFileName)).fileName();
+  if (AModified) title += QStringLiteral(" *");
+  setWindowTitle(title);
+}
+
+bool TForm1::AskYesNo(const String& AText, const String& ATitle, bool ADefault) {
+  return ShowMessage({this, QMessageBox::Question, Q(ATitle), Q(AText), QMessageBox::Yes | QMessageBox::No,
+                      ADefault ? QMessageBox::Yes : QMessageBox::No}) == QMessageBox::Yes;
+}
 
 void TForm1::SourceLeaving(JSONObject* AItem) {
   if (FEditors.empty()) return;

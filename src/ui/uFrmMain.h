@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QListView>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,7 +19,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QMenu;
 class QMimeData;
 class QProgressBar;
@@ -27,6 +28,7 @@ class QTimer;
 class QToolButton;
 class QsciScintilla;
 class TfrmEditSource;
+class TfrmGuide;
 
 // The virtual list: as many rows as the filtered view, texts asked for when drawn.
 class TSourceListModel : public QAbstractListModel {
@@ -41,6 +43,30 @@ class TSourceListModel : public QAbstractListModel {
  private:
   TMainLogic* FLogic = nullptr;
   int FCount = 0;
+};
+
+// The source list. Its current row is the editor's source: a click, a
+// right-click or a key that would move to another row asks RowGate first,
+// and a refused move leaves the current row and the highlight where they are.
+class TSourceListView : public QListView {
+ public:
+  explicit TSourceListView(QWidget* AParent) : QListView(AParent) {}
+  // Binds the editor to the row's source; false keeps the current row.
+  std::function<bool(int ARow)> RowGate;
+
+ protected:
+  void mousePressEvent(QMouseEvent* AEvent) override;
+  void mouseMoveEvent(QMouseEvent* AEvent) override;
+  void mouseReleaseEvent(QMouseEvent* AEvent) override;
+  void mouseDoubleClickEvent(QMouseEvent* AEvent) override;
+  void focusInEvent(QFocusEvent* AEvent) override;
+  QModelIndex moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) override;
+
+ private:
+  bool Gate(const QModelIndex& ATarget);
+
+  bool FRefused = false;  // the last press was refused: the rest of its click goes nowhere
+  bool FFocusing = false;
 };
 
 class TForm1 : public QMainWindow, public IMainWindow {
@@ -74,6 +100,8 @@ class TForm1 : public QMainWindow, public IMainWindow {
   bool RunReplaceGroupDialog(TReplaceGroupInput& AInput) override;
   void ShowError(const String& AMessage) override;
   void SourceLeaving(JSONObject* AItem) override;
+  void ShowFileState(const String& AFileName, bool AModified) override;
+  bool AskYesNo(const String& AText, const String& ATitle, bool ADefault) override;
   TRunOptions ReadRunOptions() override;
   void SetRunButton(TRunState AState, const String& ACaption) override;
   void ClearLog() override;
@@ -104,6 +132,8 @@ class TForm1 : public QMainWindow, public IMainWindow {
   void C1Click();
   void S1Click();
   void T1Click();
+  void U1Click();  // undo of the last collection operation
+  void Y1Click();  // its redo
   void PopupMenu2Popup();
   void Button1Click();
   void PasteFiles();
@@ -114,14 +144,15 @@ class TForm1 : public QMainWindow, public IMainWindow {
 
  protected:
   void showEvent(QShowEvent* AEvent) override;
+  void closeEvent(QCloseEvent* AEvent) override;
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
   void CreateControls();
   void CreateMenus();
   void PlacePlaceholder();
-  void OpenDocument(const QString& AName);
   bool HandleDropEvent(QEvent* AEvent);
+  void EditMenuPopup();
 
  public:
   // Controls, named as in the window.
@@ -131,7 +162,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QWidget* Panel5 = nullptr;
   QLabel* lbCount = nullptr;
   QComboBox* bookGroupList = nullptr;
-  QListView* SrcList = nullptr;
+  TSourceListView* SrcList = nullptr;
   TSourceListModel* FListModel = nullptr;
   QLabel* StaticText1 = nullptr;
   QSplitter* Splitter1 = nullptr;
@@ -153,12 +184,16 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QMenu* PopupMenu1 = nullptr;
   QMenu* PopupMenu2 = nullptr;
   QAction* R3 = nullptr;  // "导出校验报告...", enabled once a check has run
+  QAction* U1 = nullptr;  // "撤销(&U)" of the edit menu, Ctrl+Z outside the editor pane
+  QAction* Y1 = nullptr;  // "重做(&R)", Ctrl+Y
   QAction *S1 = nullptr, *T1 = nullptr, *R1 = nullptr, *Z1 = nullptr, *C2 = nullptr, *X1 = nullptr, *P1 = nullptr,
           *A1 = nullptr, *W1 = nullptr;
 
  private:
   std::unique_ptr<TMainLogic> FLogic;
   std::vector<QPointer<TfrmEditSource>> FEditors;
+  QPointer<TfrmGuide> FGuide;
   bool FDestroying = false;
   bool FShown = false;
+  bool FSyncingRow = false;  // the logic moves the current row: nothing to ask
 };

@@ -9,6 +9,7 @@
 QMessageBox::StandardButton ShowMessage(const TMessageRequest& ARequest) {
   if (TUiPrompts::MessageHook) return TUiPrompts::MessageHook(ARequest);
   QMessageBox box(ARequest.Icon, ARequest.Title, ARequest.Text, ARequest.Buttons, ARequest.Parent);
+  if (ARequest.Default != QMessageBox::NoButton) box.setDefaultButton(ARequest.Default);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -15,6 +15,7 @@ struct TMessageRequest {
   QString Title;
   QString Text;
   QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
+  QMessageBox::StandardButton Default = QMessageBox::NoButton;  // the button Enter presses
 };
 
 struct TUiPrompts {

@@ -194,7 +194,9 @@ TEST_F(CollectionTest, RemovingTheEditedSourceUnbindsTheEditor) {
   logic->EditorChanged();
   logic->SaveEdit();  // nothing is bound: B must stay B
   EXPECT_EQ(Rows(), (std::vector<String>{u"【】B"}));
+  win.SaveAnswers = {TSaveAnswer::No};  // do not export the changed list first
   logic->ClearSources();
+  EXPECT_EQ(win.Questions, std::vector<String>{u"书源列表已修改，是否先导出？"});
   Add("[" + Src("C", "http://c") + "]");
   logic->SaveEdit();
   EXPECT_EQ(Rows(), (std::vector<String>{u"【】C"}));
@@ -218,6 +220,7 @@ TEST_F(CollectionTest, SaveEditWithBrokenJsonRestoresTheSource) {
   logic->LoadIntoEditor();
   win.Editor = u"{\"bookSourceName\":\"X\",";
   logic->EditorChanged();
+  win.YesNoAnswers = {true};  // save the text that is no standard JSON anyway
   EXPECT_THROW(logic->SaveEdit(), Exception);
   EXPECT_EQ(Rows(), (std::vector<String>{u"【G】A"}));
   EXPECT_TRUE(logic->IsChange());
@@ -244,7 +247,9 @@ TEST_F(CollectionTest, CheckSaveStateAnswers) {
   win.SaveAnswers = {TSaveAnswer::Cancel};
   logic->LoadIntoEditor();  // abandoned
   EXPECT_EQ(logic->CurIndex(), 0);
+  EXPECT_EQ(win.CurrentRow, 0);  // the highlight is back on the editor's row
 
+  win.CurrentRow = 1;
   win.SaveAnswers = {TSaveAnswer::Yes};
   logic->LoadIntoEditor();
   EXPECT_EQ(Rows()[0], u"【】A2");

@@ -26,7 +26,11 @@ class FakeMainWindow : public IMainWindow {
   String Status[2];
   String Editor;
   std::deque<String> Names;  // answers of InputName; empty = cancelled
-  std::deque<TSaveAnswer> SaveAnswers;
+  std::deque<TSaveAnswer> SaveAnswers;  // empty = cancelled
+  std::deque<bool> YesNoAnswers;        // empty = the default button
+  std::vector<String> Questions;        // texts of AskSave and AskYesNo, in order
+  String FileName;                      // as ShowFileState last said
+  bool Modified = false;
   std::deque<String> OpenFiles, SaveFiles;
   std::deque<TReplaceGroupInput> ReplaceInputs;  // empty = cancelled
   std::vector<String> Errors;
@@ -52,7 +56,8 @@ class FakeMainWindow : public IMainWindow {
   int GetCurrentRow() override { return CurrentRow; }
   bool IsRowSelected(int ARow) override { return Selected.count(ARow) > 0; }
   void SelectSingleRow(int ARow) override {
-    Selected = {ARow};
+    Selected.clear();
+    if (ARow >= 0) Selected.insert(ARow);
     CurrentRow = ARow;
   }
   void SetPlaceholderVisible(bool AVisible) override { Placeholder = AVisible; }
@@ -68,11 +73,23 @@ class FakeMainWindow : public IMainWindow {
     Names.pop_front();
     return s;
   }
-  TSaveAnswer AskSave(const String&, const String&) override {
+  TSaveAnswer AskSave(const String& AText, const String&) override {
+    Questions.push_back(AText);
     if (SaveAnswers.empty()) return TSaveAnswer::Cancel;
     TSaveAnswer a = SaveAnswers.front();
     SaveAnswers.pop_front();
     return a;
+  }
+  bool AskYesNo(const String& AText, const String&, bool ADefault) override {
+    Questions.push_back(AText);
+    if (YesNoAnswers.empty()) return ADefault;
+    const bool a = YesNoAnswers.front();
+    YesNoAnswers.pop_front();
+    return a;
+  }
+  void ShowFileState(const String& AFileName, bool AModified) override {
+    FileName = AFileName;
+    Modified = AModified;
   }
   bool ChooseOpenFile(const String&, String& AFileName) override { return Take(OpenFiles, AFileName); }
   bool ChooseSaveFile(const String&, String& AFileName) override { return Take(SaveFiles, AFileName); }

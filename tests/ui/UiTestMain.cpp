@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
   InitHttpClient();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
+  // Tests close main windows; the next test still needs the application.
+  QApplication::setQuitOnLastWindowClosed(false);
   KivWorkerInit();
   SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { PumpMessages(); }, Qt::QueuedConnection); });
   int failed = 0, suites = 0;
@@ -49,8 +51,9 @@ int main(int argc, char** argv) {
     TMainWindowTest mainWindow;
     TDialogsTest dialogs;
     TStartupFilesTest startupFiles;
+    TWorkSafetyTest workSafety;
     for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
-                           static_cast<QObject*>(&startupFiles)})
+                           static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;
         failed += QTest::qExec(suite, argc, argv);

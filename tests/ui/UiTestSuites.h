@@ -49,7 +49,6 @@ class TMainWindowTest : public TWindowFixture {
   void testEditorText();
   void logLinesAreNotEdits();
   void errorBoxAndWindowStaysUsable();
-  void aboutAndHelpPointAtShippedDocs();
 };
 
 class TDialogsTest : public TWindowFixture {
@@ -74,6 +73,30 @@ class TDialogsTest : public TWindowFixture {
   void cancelTwiceStopsTheRun();
   void checkReportAfterACheckRun();
   void dedupeClosesDialogOnRemovedCopy();
+
+ private:
+  struct TServers;
+  TServers* FServers = nullptr;
+};
+
+class TWorkSafetyTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void editorFollowsBulkChanges();
+  void formWritesOnlyWhatChanged();
+  void nonStandardJsonAsksBeforeSaving();
+  void newSourceNeedsAnAddress();
+  void currentRowIsTheEditorsSource();
+  void workIsNotThrownAwayUnasked();
+  void undoRedoEveryOperation_data();
+  void undoRedoEveryOperation();
+  void undoKeysInTheEditorPaneUndoTyping();
+  void progressNeverPassesTheTotal();
+  void guideIsBuiltInAndAboutShowsTheVersion();
 
  private:
   struct TServers;
