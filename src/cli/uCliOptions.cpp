@@ -6,6 +6,9 @@
 #include <charconv>
 #include <climits>
 
+#include "app/uDuplicateSets.h"
+#include "app/uMergePreview.h"
+
 namespace {
 
 const char kUsage[] =
@@ -22,6 +25,25 @@ const char kUsage[] =
     "                           before anything else\n"
     "      --dedupe             remove duplicates (names and groups not compared)\n"
     "      --dedupe-strict      remove duplicates (names and groups compared too)\n"
+    "      --dedupe-mode rules|address|site\n"
+    "                           what makes copies duplicates (with --dedupe): the\n"
+    "                           rules as --dedupe compares them (default), the exact\n"
+    "                           bookSourceUrl, or the site (scheme and host without\n"
+    "                           case, http = https, no 'www.', '#tag', trailing '/'\n"
+    "                           or default port)\n"
+    "      --keep first|last|newest|richest|fastest\n"
+    "                           which copy of each set stays, in the place of the\n"
+    "                           first (default first): the last one, the largest\n"
+    "                           lastUpdateTime, the most rule members, the smallest\n"
+    "                           respondTime; ties go to the earlier copy\n"
+    "      --dedupe-report FILE the duplicate sets as JSON: reason, kept position\n"
+    "                           and name, removed positions and names (1 = first);\n"
+    "                           '-' writes standard output\n"
+    "      --update FILE        after the inputs are merged, update the collection by\n"
+    "                           address from FILE: new addresses are added, changed\n"
+    "                           sources rewritten where they stand; repeatable\n"
+    "      --keep-fields LIST   what an update leaves as it was: name, group,\n"
+    "                           enabled, order, comma-separated (default none)\n"
     "      --check              check every source: dead ones get the group \"失效\",\n"
     "                           live ones lose it\n"
     "      --workers N          probes of the check at a time (default 60)\n"
@@ -62,6 +84,8 @@ int ParseNumber(const std::string& AOption, const std::string& AText, int AMin, 
 struct TRawOptions {
   std::vector<std::string> Files, Renames;
   std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter;
+  std::vector<std::string> Updates;
+  std::string DedupeMode, Keep, DedupeReport, KeepFields;
   bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
        DropDead = false, FailOnDead = false;
 };
@@ -107,6 +131,28 @@ std::string OptionNamed(const std::string& AMessage, const std::vector<std::stri
   throw TUsageError(what);
 }
 
+// The duplicate sets and the updates.
+void CheckDuplicateOptions(const TCliOptions& O) {
+  if (O.Dedupe == TDedupe::None) {
+    if (O.DedupeMode != "rules" || O.Keep != "first" || !O.DedupeReport.empty()) {
+      const char* option = !O.DedupeReport.empty() ? "--dedupe-report" : O.Keep != "first" ? "--keep" : "--dedupe-mode";
+      throw TUsageError(std::string(option) + " needs --dedupe or --dedupe-strict");
+    }
+  }
+  if (O.Dedupe == TDedupe::Strict && O.DedupeMode != "rules")
+    throw TUsageError("--dedupe-strict compares names and groups with the rules: it takes no --dedupe-mode " +
+                      O.DedupeMode);
+  for (const char* other : {"--output", "--report"})
+    if (O.DedupeReport == "-" && (other[2] == 'o' ? O.Output : O.Report) == "-")
+      throw TUsageError(std::string(other) + " and --dedupe-report cannot both write standard output");
+  if (!O.KeepFields.empty() && O.Updates.empty()) throw TUsageError("--keep-fields needs --update");
+  for (const std::string& f : O.Updates)
+    if (f == "-" && std::find(O.Files.begin(), O.Files.end(), "-") != O.Files.end())
+      throw TUsageError("standard input ('-') can be read only once");
+  if (std::count(O.Updates.begin(), O.Updates.end(), "-") > 1)
+    throw TUsageError("standard input ('-') can be read only once");
+}
+
 void Validate(const TCliOptions& O) {
   if (O.Files.empty()) throw TUsageError("no input file");
   int stdinCount = 0;
@@ -118,6 +164,7 @@ void Validate(const TCliOptions& O) {
     if (O.FailOnDead) throw TUsageError("--fail-on-dead needs --check");
   }
   if (O.Output == "-" && O.Report == "-") throw TUsageError("--output and --report cannot both write standard output");
+  CheckDuplicateOptions(O);
   if (!O.Output.empty() && O.Output != "-" && ExportFileName(O.Output) == O.Report)
     throw TUsageError("--output and --report name the same file");
 }
@@ -156,12 +203,19 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   CLI::Option* filter = ValueOption(app, "--filter", raw.Filter);
   FlagOption(app, "--drop-dead", raw.DropDead);
   FlagOption(app, "--fail-on-dead", raw.FailOnDead);
+  CLI::Option* dedupeMode = ValueOption(app, "--dedupe-mode", raw.DedupeMode);
+  CLI::Option* keep = ValueOption(app, "--keep", raw.Keep);
+  CLI::Option* dedupeReport = ValueOption(app, "--dedupe-report", raw.DedupeReport);
+  app.add_option("--update", raw.Updates)->allow_extra_args(false)->expected(1)->take_all();
+  CLI::Option* keepFields = ValueOption(app, "--keep-fields", raw.KeepFields);
 
   // CLI11 takes the words last to first. "--name=" is a value option with an
   // empty value (CLI11 would call it missing). Until "--", short options
   // stand alone ("-oFILE" aside) and three dashes begin no option.
   static const std::vector<std::string> kValued = {"--output", "--report", "--rename-group", "--workers", "--timeout",
-                                                   "--retries", "--per-host", "--sort", "--filter"};
+                                                   "--retries", "--per-host", "--sort", "--filter",
+                                                   "--dedupe-mode", "--keep", "--dedupe-report", "--update",
+                                                   "--keep-fields"};
   static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
                                                   "--check", "--drop-dead", "--fail-on-dead"};
   std::vector<std::string> words;
@@ -230,6 +284,34 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   if (filter->count()) {
     O.Filter = raw.Filter;
     O.HasFilter = true;
+  }
+  if (dedupeMode->count()) {
+    TDuplicateMode mode;
+    if (!ParseDuplicateMode(raw.DedupeMode, mode))
+      throw TUsageError("--dedupe-mode takes 'rules', 'address' or 'site', not '" + raw.DedupeMode + "'");
+    O.DedupeMode = raw.DedupeMode;
+  }
+  if (keep->count()) {
+    TKeepPolicy policy;
+    if (!ParseKeepPolicy(raw.Keep, policy))
+      throw TUsageError("--keep takes 'first', 'last', 'newest', 'richest' or 'fastest', not '" + raw.Keep + "'");
+    O.Keep = raw.Keep;
+  }
+  if (dedupeReport->count()) {
+    O.DedupeReport = raw.DedupeReport;
+    if (O.DedupeReport.empty()) throw TUsageError("--dedupe-report needs a file name");
+  }
+  O.DedupeSets = dedupeMode->count() || keep->count() || dedupeReport->count();
+  for (const std::string& f : raw.Updates) {
+    if (f.empty()) throw TUsageError("--update needs a file name");
+    O.Updates.push_back(f);
+  }
+  if (keepFields->count()) {
+    TKeepFields fields;
+    std::string unknown;
+    if (!ParseKeepFields(raw.KeepFields, fields, unknown))
+      throw TUsageError("--keep-fields takes name, group, enabled and order, not '" + unknown + "'");
+    O.KeepFields = raw.KeepFields;
   }
   O.DropDead = raw.DropDead;
   O.FailOnDead = raw.FailOnDead;

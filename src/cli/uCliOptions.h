@@ -25,6 +25,13 @@ struct TCliOptions {
   std::string Report;              // empty: no report; "-" standard output
   std::vector<TGroupRename> Renames;
   TDedupe Dedupe = TDedupe::None;
+  // Duplicate sets (--dedupe-mode, --keep, --dedupe-report) instead of the
+  // run's own duplicate removal; the names as given, checked by the parser.
+  bool DedupeSets = false;
+  std::string DedupeMode = "rules", Keep = "first";
+  std::string DedupeReport;           // empty: none; "-" standard output
+  std::vector<std::string> Updates;   // --update files, in order
+  std::string KeepFields;             // --keep-fields as given; empty: none
   bool Check = false;
   int Workers = 60;
   int TimeoutMs = 30000;

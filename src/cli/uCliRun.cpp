@@ -8,6 +8,8 @@
 #include <unordered_set>
 
 #include "app/uCheckReport.h"
+#include "app/uDuplicateSets.h"
+#include "app/uMergePreview.h"
 #include "app/uMainLogic.h"
 #include "app/uPendingOutput.h"
 #include "cli/uCliInput.h"
@@ -41,6 +43,8 @@ class TBatch {
 
  private:
   void LoadFiles();
+  void ApplyUpdates();
+  void RemoveDuplicateSets();
   void RenameGroups();
   void RunStages();
   void DropDead();
@@ -48,6 +52,7 @@ class TBatch {
   void Filter();
   void WriteOutputs();
   void Summary();
+  std::string SummaryOfSets() const;
   void CheckInterrupt() {
     if (FInterrupt && FInterrupt->load()) throw TInterrupted();
   }
@@ -58,6 +63,8 @@ class TBatch {
   std::unique_ptr<TMainLogic> FLogic;
   int64_t FStart = GetTimestamp();
   int FLoaded = 0, FRemoved = 0;
+  std::vector<TDuplicateSet> FSets;
+  TMergeCounts FUpdated;
   std::vector<TCheckOutcome> FOutcomes;
 };
 
@@ -79,16 +86,55 @@ void TBatch::LoadFiles() {
   FLoaded = FLogic->Sources().Count();
 }
 
+void TBatch::ApplyUpdates() {
+  TKeepFields keep;
+  std::string unknown;
+  if (!FOptions.KeepFields.empty()) ParseKeepFields(FOptions.KeepFields, keep, unknown);
+  for (const std::string& file : FOptions.Updates) {
+    try {
+      std::unique_ptr<JSONArray> loaded;
+      if (file == "-") {
+        TMemoryStream input;
+        input.Data() = ReadStandardInput();
+        loaded = TSourceCollection::LoadStream(input, u"-");
+      } else {
+        loaded = TSourceCollection::LoadFile(FromUtf8(file));
+      }
+      const TMergePreview preview = ClassifyMerge(SourcesOf(FLogic->Sources()), FileSources(*loaded));
+      const TMergeCounts counts =
+          ApplyMerge(*FLogic, *loaded, preview, TMergeAction::AddNewUpdateChanged, keep);
+      FUpdated.Added += counts.Added;
+      FUpdated.Updated += counts.Updated;
+      FUpdated.Unchanged += counts.Unchanged;
+    } catch (const Exception& E) {
+      throw Exception(FromUtf8((file == "-" ? "standard input" : file) + ": ") + E.Message());
+    }
+    CheckInterrupt();
+  }
+}
+
+// The duplicate sets the options ask for, in place of the run's own removal.
+void TBatch::RemoveDuplicateSets() {
+  if (FOptions.Dedupe == TDedupe::None || !FOptions.DedupeSets) return;
+  TDuplicateOptions options;
+  ParseDuplicateMode(FOptions.DedupeMode, options.Mode);
+  ParseKeepPolicy(FOptions.Keep, options.Keep);
+  options.RealDedupe = FOptions.Dedupe == TDedupe::Real;
+  FSets = FindDuplicateSets(SourcesOf(FLogic->Sources()), options).Sets;
+  FRemoved = ::RemoveDuplicateSets(*FLogic, FSets);
+  CheckInterrupt();
+}
+
 void TBatch::RenameGroups() {
   for (const TGroupRename& r : FOptions.Renames)
     FLogic->ReplaceGroups({Trim(FromUtf8(r.Old)), Trim(FromUtf8(r.New)), true});
 }
 
 void TBatch::RunStages() {
-  if (FOptions.Dedupe == TDedupe::None && !FOptions.Check) return;
+  if ((FOptions.Dedupe == TDedupe::None || FOptions.DedupeSets) && !FOptions.Check) return;
   TRunOptions run;
   run.WorkerCount = FromUtf8(std::to_string(FOptions.Workers));
-  run.RemoveRepeat = FOptions.Dedupe != TDedupe::None;
+  run.RemoveRepeat = FOptions.Dedupe != TDedupe::None && !FOptions.DedupeSets;
   run.RealDedupe = FOptions.Dedupe == TDedupe::Real;
   run.CheckSources = FOptions.Check;
   run.ProbeCount = FOptions.Workers;
@@ -97,7 +143,7 @@ void TBatch::RunStages() {
   const int before = FLogic->Sources().Count();
   if (FWindow.ExecuteRun(*FLogic, run, FInterrupt)) throw TInterrupted();
   CheckInterrupt();
-  FRemoved = before - FLogic->Sources().Count();
+  FRemoved += before - FLogic->Sources().Count();
   if (FOptions.Check) FOutcomes = FLogic->CheckOutcomes();
 }
 
@@ -127,7 +173,11 @@ void TBatch::Filter() {
 }
 
 void TBatch::WriteOutputs() {
-  std::optional<TPendingOutput> report, output;
+  std::optional<TPendingOutput> report, output, dedupeReport;
+  if (!FOptions.DedupeReport.empty()) {
+    dedupeReport.emplace(FOptions.DedupeReport, "");
+    dedupeReport->WriteBytes(DuplicateReportJson(FSets));
+  }
   if (!FOptions.Report.empty()) {
     report.emplace(FOptions.Report, "");
     report->WriteBytes(CheckReport(FOutcomes, FromUtf8(FOptions.Report)));
@@ -140,8 +190,24 @@ void TBatch::WriteOutputs() {
   // A file made or linked since the start must not let one output replace the other.
   if (output && report && SameTarget(output->Target(), report->Target()))
     throw Exception(u"--output and --report now name the same file; nothing written");
+  if (dedupeReport && ((output && SameTarget(output->Target(), dedupeReport->Target())) ||
+                       (report && SameTarget(report->Target(), dedupeReport->Target()))))
+    throw Exception(u"--dedupe-report now names the same file as another output; nothing written");
   if (output) output->Commit();
   if (report) report->Commit();
+  if (dedupeReport) dedupeReport->Commit();
+}
+
+// The counts of the duplicate sets and the updates, when they were asked for.
+std::string TBatch::SummaryOfSets() const {
+  std::string text;
+  if (FOptions.Dedupe != TDedupe::None && FOptions.DedupeSets)
+    text += ", duplicate sets: " + std::to_string(FSets.size()) + " (" + FOptions.DedupeMode + ", keep " +
+            FOptions.Keep + ")";
+  if (!FOptions.Updates.empty())
+    text += ", update added: " + std::to_string(FUpdated.Added) + ", updated: " + std::to_string(FUpdated.Updated) +
+            ", unchanged: " + std::to_string(FUpdated.Unchanged);
+  return text;
 }
 
 void TBatch::Summary() {
@@ -149,14 +215,16 @@ void TBatch::Summary() {
   for (const TCheckOutcome& o : FOutcomes) (o.Alive() ? alive : dead) += 1;
   FWindow.Say("sources loaded: " + std::to_string(FLoaded) + ", duplicates removed: " + std::to_string(FRemoved) +
               ", checked: " + std::to_string(FOutcomes.size()) + ", alive: " + std::to_string(alive) +
-              ", dead: " + std::to_string(dead) + ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms");
+              ", dead: " + std::to_string(dead) + ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms" + SummaryOfSets());
 }
 
 int TBatch::Run() {
   try {
     CheckOutputFolders(FOptions);
     LoadFiles();
+    ApplyUpdates();
     RenameGroups();
+    RemoveDuplicateSets();
     RunStages();
     DropDead();
     Sort();

@@ -59,6 +59,7 @@ std::vector<TOutput> OutputsOf(const TCliOptions& AOptions) {
   if (!AOptions.Output.empty())
     outputs.push_back({"--output", AOptions.Output == "-" ? "-" : ExportTarget(AOptions.Output)});
   if (!AOptions.Report.empty()) outputs.push_back({"--report", AOptions.Report});
+  if (!AOptions.DedupeReport.empty()) outputs.push_back({"--dedupe-report", AOptions.DedupeReport});
   return outputs;
 }
 
@@ -89,8 +90,10 @@ void CheckOutputNames(const TCliOptions& AOptions) {
         ::stat(o.Target.c_str(), &st) != 0)
       throw TUsageError(std::string(o.Option) + " '" + o.Target + "' is a symbolic link to a missing file");
   }
-  if (outputs.size() == 2 && SameTarget(outputs[0].Target, outputs[1].Target))
-    throw TUsageError("--output and --report name the same file");
+  for (size_t i = 0; i < outputs.size(); ++i)
+    for (size_t j = i + 1; j < outputs.size(); ++j)
+      if (SameTarget(outputs[i].Target, outputs[j].Target))
+        throw TUsageError(std::string(outputs[i].Option) + " and " + outputs[j].Option + " name the same file");
 }
 
 void CheckOutputFolders(const TCliOptions& AOptions) {

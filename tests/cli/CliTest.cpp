@@ -682,4 +682,193 @@ TEST_F(CliCheckTest, ProgressBarOnATerminal) {
   EXPECT_TRUE(Has(r.Out, "checked: 4, alive: 0, dead: 4"));
 }
 
+// ---------------------------------------------------------------- duplicate sets and updates
+
+// Copies of two sites, spelled in the ways authors tag their copies.
+const char kVariants[] =
+    "["
+    "{\"bookSourceName\":\"a-old\",\"bookSourceUrl\":\"http://a.example\",\"lastUpdateTime\":1},"
+    "{\"bookSourceName\":\"b\",\"bookSourceUrl\":\"http://b.example/\",\"respondTime\":900},"
+    "{\"bookSourceName\":\"a-new\",\"bookSourceUrl\":\"https://www.a.example/#作者\",\"lastUpdateTime\":9,"
+    "\"ruleBookName\":\"n\",\"ruleBookKind\":\"k\"},"
+    "{\"bookSourceName\":\"b-fast\",\"bookSourceUrl\":\"HTTP://B.example\",\"respondTime\":120},"
+    "{\"bookSourceName\":\"a-copy\",\"bookSourceUrl\":\"http://a.example\",\"lastUpdateTime\":9}"
+    "]";
+
+TEST(CliDuplicateSets, ModesAndPolicies) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::vector<std::string> Names;
+    const char* Summary;
+  };
+  const TCase cases[] = {
+      // The address as the reader app knows it: only the two identical texts.
+      {{"--dedupe", "--dedupe-mode", "address"}, {"a-old", "b", "a-new", "b-fast"},
+       "duplicates removed: 1, checked: 0"},
+      {{"--dedupe", "--dedupe-mode=site"}, {"a-old", "b"}, "duplicates removed: 3"},
+      // The kept copy takes the place of the set's first member.
+      {{"--dedupe", "--dedupe-mode", "site", "--keep", "last"}, {"a-copy", "b-fast"}, "duplicate sets: 2 (site, keep last)"},
+      {{"--dedupe", "--dedupe-mode", "site", "--keep", "newest"}, {"a-new", "b"}, "duplicates removed: 3"},
+      {{"--dedupe", "--dedupe-mode", "site", "--keep", "richest"}, {"a-new", "b"}, "duplicates removed: 3"},
+      {{"--dedupe", "--dedupe-mode", "site", "--keep", "fastest"}, {"a-old", "b-fast"}, "duplicates removed: 3"},
+      // Rules: only a-old and a-copy have the same address and rules.
+      {{"--dedupe", "--keep", "last"}, {"a-copy", "b", "a-new", "b-fast"}, "duplicate sets: 1 (rules, keep last)"},
+  };
+  for (const TCase& c : cases) {
+    TempDir dir;
+    dir.Write("v.json", kVariants);
+    std::vector<std::string> args = {dir / "v.json", "-o", dir / "out.json"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const TCliResult r = RunCli(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(Names(dir / "out.json"), c.Names) << c.Args[c.Args.size() - 1];
+    EXPECT_TRUE(Has(r.Err, c.Summary)) << r.Err;
+  }
+}
+
+TEST(CliDuplicateSets, ReportNamesTheKeptAndTheRemovedCopies) {
+  TempDir dir;
+  dir.Write("v.json", kVariants);
+  const TCliResult r = RunCli({dir / "v.json", "--dedupe", "--dedupe-mode", "site", "--keep", "newest",
+                               "--dedupe-report", "-"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  dir.Write("report.json", r.Out);
+  auto report = LoadArray(dir / "report.json");
+  ASSERT_EQ(report->Count(), 2) << r.Out;
+  JSONObject* a = report->GetJsonObject(0);
+  EXPECT_EQ(ToUtf8(a->GetString(u"reason")), "site");
+  EXPECT_EQ(ToUtf8(a->GetString(u"key")), "http://a.example");
+  EXPECT_EQ(a->GetJsonObject(u"kept")->GetInt(u"position"), 3);
+  EXPECT_EQ(ToUtf8(a->GetJsonObject(u"kept")->GetString(u"bookSourceName")), "a-new");
+  JSONArray* removed = a->GetJsonArray(u"removed");
+  ASSERT_EQ(removed->Count(), 2);
+  EXPECT_EQ(removed->GetJsonObject(0)->GetInt(u"position"), 1);
+  EXPECT_EQ(ToUtf8(removed->GetJsonObject(1)->GetString(u"bookSourceName")), "a-copy");
+  EXPECT_EQ(report->GetJsonObject(1)->GetJsonObject(u"kept")->GetInt(u"position"), 2);
+}
+
+// With the default mode and policy the sets remove exactly what --dedupe does.
+TEST(CliDuplicateSets, RulesFirstIsTheRunsOwnResult) {
+  const std::string real = std::string(TANVORK_TEST_DATA) + "/real/";
+  const std::string a = real + "choue_bookSource_3.0.json", b = real + "cwl666_freebook3_data.json";
+  ASSERT_TRUE(fs::exists(a) && fs::exists(b)) << "missing test data in " << real;
+  for (const char* flag : {"--dedupe", "--dedupe-strict"}) {
+    TempDir dir;
+    const TCliResult run = RunCli({a, b, a, kData + "near-duplicates.json", flag, "-o", dir / "run.json"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TCliResult sets = RunCli({a, b, a, kData + "near-duplicates.json", flag, "--dedupe-mode", "rules", "--keep",
+                                    "first", "--dedupe-report", dir / "sets.json", "-o", dir / "out.json"});
+    ASSERT_EQ(sets.Status, 0) << sets.Err;
+    EXPECT_EQ(ReadFile(dir / "out.json"), ReadFile(dir / "run.json")) << flag;
+    const std::smatch removed = [&] {
+      std::smatch m;
+      std::regex_search(run.Err, m, std::regex("duplicates removed: [0-9]+"));
+      return m;
+    }();
+    ASSERT_FALSE(removed.empty()) << run.Err;
+    EXPECT_TRUE(Has(sets.Err, removed.str())) << sets.Err;
+    EXPECT_GT(LoadArray(dir / "sets.json")->Count(), 0);
+  }
+}
+
+TEST(CliDuplicateSets, UsageErrors) {
+  TempDir dir;
+  const std::string in = kData + "first.json";
+  const struct {
+    std::vector<std::string> Args;
+    const char* Message;
+  } cases[] = {
+      {{in, "--dedupe-mode", "site"}, "--dedupe-mode needs --dedupe or --dedupe-strict"},
+      {{in, "--keep", "last"}, "--keep needs --dedupe or --dedupe-strict"},
+      {{in, "--dedupe-report", dir / "r.json"}, "--dedupe-report needs --dedupe or --dedupe-strict"},
+      {{in, "--dedupe", "--dedupe-mode", "url"}, "--dedupe-mode takes 'rules', 'address' or 'site', not 'url'"},
+      {{in, "--dedupe", "--keep", "best"}, "--keep takes 'first', 'last', 'newest', 'richest' or 'fastest', not 'best'"},
+      {{in, "--dedupe-strict", "--dedupe-mode", "address"}, "it takes no --dedupe-mode address"},
+      {{in, "--dedupe", "--keep", "last", "--keep", "first"}, "--keep given twice"},
+      {{in, "--dedupe", "--dedupe-report", "-", "-o", "-"},
+       "--output and --dedupe-report cannot both write standard output"},
+      {{in, "--dedupe", "--dedupe-report", dir / "x.json", "-o", dir / "x"}, "--output and --dedupe-report name the same file"},
+      {{in, "--keep-fields", "name"}, "--keep-fields needs --update"},
+      {{in, "--update", in, "--keep-fields", "name,author"}, "--keep-fields takes name, group, enabled and order, not 'author'"},
+      {{in, "--update="}, "--update needs a file name"},
+      {{"-", "--update", "-"}, "standard input ('-') can be read only once"},
+  };
+  for (const auto& c : cases) {
+    const TCliResult r = RunCli(c.Args);
+    EXPECT_EQ(r.Status, 2) << c.Message << "\n" << r.Err;
+    EXPECT_EQ(r.Err.rfind("tanvork-cli: ", 0), 0u) << r.Err;
+    EXPECT_TRUE(Has(r.Err, c.Message)) << r.Err;
+  }
+  EXPECT_TRUE(dir.Leaves().empty());
+}
+
+TEST(CliUpdate, UpdatesByAddressKeepingWhatIsAsked) {
+  const std::string collection =
+      "[{\"bookSourceName\":\"mine\",\"bookSourceUrl\":\"http://a.example\",\"bookSourceGroup\":\"G\",\"enabled\":false,"
+      "\"customOrder\":3,\"ruleSearch\":{\"name\":\"old\"}},"
+      "{\"bookSourceName\":\"same\",\"bookSourceUrl\":\"http://s.example\",\"ruleBookName\":\"r\"}]";
+  const std::string update =
+      "[{\"bookSourceName\":\"theirs\",\"bookSourceUrl\":\"http://a.example\",\"customOrder\":8,"
+      "\"ruleSearch\":{\"name\":\"new\"}},"
+      "{\"bookSourceName\":\"same renamed\",\"bookSourceUrl\":\"http://s.example\",\"ruleBookName\":\"R\"},"
+      "{\"bookSourceName\":\"fresh\",\"bookSourceUrl\":\"http://new.example\"}]";
+  struct TCase {
+    std::vector<std::string> Keep;
+    const char *Name0, *Group0;
+    bool Enabled0;
+    int Order0;
+  } cases[] = {
+      {{}, "theirs", "", true, 8},
+      {{"--keep-fields", "name,group"}, "mine", "G", true, 8},
+      {{"--keep-fields", "enabled,order"}, "theirs", "", false, 3},
+  };
+  for (const TCase& c : cases) {
+    TempDir dir;
+    dir.Write("c.json", collection);
+    dir.Write("u.json", update);
+    std::vector<std::string> args = {dir / "c.json", "--update", dir / "u.json", "-o", dir / "out.json"};
+    args.insert(args.end(), c.Keep.begin(), c.Keep.end());
+    const TCliResult r = RunCli(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "update added: 1, updated: 1, unchanged: 1")) << r.Err;
+    auto out = LoadArray(dir / "out.json");
+    ASSERT_EQ(out->Count(), 3);
+    JSONObject* first = out->GetJsonObject(0);
+    EXPECT_EQ(ToUtf8(first->GetString(u"bookSourceName")), c.Name0);
+    EXPECT_EQ(ToUtf8(first->GetString(u"bookSourceGroup")), c.Group0);
+    EXPECT_EQ(first->Contains(u"enabled") ? first->GetBoolean(u"enabled") : true, c.Enabled0);
+    EXPECT_EQ(first->GetInt(u"customOrder"), c.Order0);
+    EXPECT_EQ(ToUtf8(first->GetJsonObject(u"ruleSearch")->GetString(u"name")), "new");
+    // Identical rules (case aside): the collection's copy stays as it was.
+    EXPECT_EQ(ToUtf8(out->GetJsonObject(1)->GetString(u"bookSourceName")), "same");
+    EXPECT_EQ(ToUtf8(out->GetJsonObject(2)->GetString(u"bookSourceName")), "fresh");
+  }
+}
+
+TEST(CliUpdate, RepeatedUpdatesApplyInOrderBeforeDedupe) {
+  TempDir dir;
+  dir.Write("c.json", "[" + Src("one", "http://one.example") + "]");
+  dir.Write("u1.json", "[" + Src("two", "http://two.example") + "]");
+  // A new name alone is no change; new rules are.
+  dir.Write("u2.json", "[" + Src("two again", "http://two.example/") + "," + Src("one renamed", "http://one.example") +
+                           ",{\"bookSourceName\":\"one v2\",\"bookSourceUrl\":\"http://one.example\","
+                           "\"ruleBookName\":\"r\"}]");
+  const TCliResult r = RunCli({dir / "c.json", "--update", dir / "u1.json", "--update", dir / "u2.json", "--dedupe",
+                               "--dedupe-mode", "site", "-o", dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"one v2", "two"}));
+  EXPECT_TRUE(Has(r.Err, "duplicates removed: 1")) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "update added: 2, updated: 1, unchanged: 0")) << r.Err;
+  dir.Write("u3.json", "[" + Src("one renamed", "http://one.example") + "]");
+  const TCliResult renamed = RunCli({dir / "c.json", "--update", dir / "u3.json", "-o", dir / "renamed.json"});
+  ASSERT_EQ(renamed.Status, 0) << renamed.Err;
+  EXPECT_EQ(Names(dir / "renamed.json"), std::vector<std::string>{"one"});
+  EXPECT_TRUE(Has(renamed.Err, "update added: 0, updated: 0, unchanged: 1")) << renamed.Err;
+  // A file that does not load names itself; nothing is written.
+  const TCliResult bad = RunCli({dir / "c.json", "--update", dir / "missing.json", "-o", dir / "bad.json"});
+  EXPECT_EQ(bad.Status, 1);
+  EXPECT_TRUE(Has(bad.Err, "missing.json")) << bad.Err;
+  EXPECT_FALSE(fs::exists(dir / "bad.json"));
+}
+
 }  // namespace
