@@ -34,8 +34,10 @@
 #include <QVBoxLayout>
 
 #include "json/KivJson.h"
+#include "ui/uFrmDuplicates.h"
 #include "ui/uFrmEditSource.h"
 #include "ui/uFrmGuide.h"
+#include "ui/uFrmMergePreview.h"
 #include "ui/uFrmReplaceGroup.h"
 #include "ui/uFrmWait.h"
 #include "ui/uUiPrompts.h"
@@ -433,6 +435,9 @@ void TForm1::CreateMenus() {
   AddItem(file, "E2", QStringLiteral("导出书源文件(&E)..."), this, [this] { E2Click(); });
   R3 = AddItem(file, "R3", QStringLiteral("导出校验报告..."), this, [this] { R3Click(); });
   R3->setEnabled(false);
+  file->addSeparator();
+  AddItem(file, "M1", QStringLiteral("合并书源文件(&M)..."), this,
+          [this] { TfrmMergePreview::Execute(this, *FLogic); });
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
   edit->setObjectName("Edit2");
@@ -445,6 +450,8 @@ void TForm1::CreateMenus() {
   addAction(Y1);
   edit->addSeparator();
   AddItem(edit, "H2", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
+  AddItem(edit, "F1", QStringLiteral("查找重复书源(&F)..."), this,
+          [this] { TfrmDuplicates::Execute(this, *FLogic, CheckBox3->isChecked()); });
   connect(edit, &QMenu::aboutToShow, this, &TForm1::EditMenuPopup);
   // The states hold for the open menu; the keys check their own condition.
   connect(edit, &QMenu::aboutToHide, this, [this] {

@@ -51,9 +51,11 @@ int main(int argc, char** argv) {
     TMainWindowTest mainWindow;
     TDialogsTest dialogs;
     TStartupFilesTest startupFiles;
+    TDuplicatesDialogTest duplicates;
     TWorkSafetyTest workSafety;
     for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
-                           static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety)})
+                           static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety),
+                           static_cast<QObject*>(&duplicates)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;
         failed += QTest::qExec(suite, argc, argv);

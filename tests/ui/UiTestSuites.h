@@ -103,6 +103,21 @@ class TWorkSafetyTest : public TWindowFixture {
   TServers* FServers = nullptr;
 };
 
+class TDuplicatesDialogTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void changeTheKeptCopyAndLeaveASetAlone();
+  void removedCopiesLeaveTheEditorAndTheirForms();
+  void exportTheListAndCloseWithoutRemoving();
+  void refusedWithNothingLoaded();
+  void mergePreviewUpdatesKeepingNameAndGroup();
+  void mergePreviewChoices_data();
+  void mergePreviewChoices();
+  void mergePreviewOfABrokenFileShowsTheError();
+};
+
 class TStartupFilesTest : public TWindowFixture {
   Q_OBJECT
  private slots:
