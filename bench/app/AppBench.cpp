@@ -18,6 +18,8 @@
 #include <thread>
 
 #include "app/uBookSourceBean.h"
+#include "app/uDuplicateSets.h"
+#include "app/uMergePreview.h"
 #include "app/uMainLogic.h"
 #include "app/uRemoveRepeat.h"
 #include "http/KivHttpClient.h"
@@ -167,6 +169,65 @@ void GroupFigures() {
   }
 }
 
+// Duplicate sets by rules, address and site with each keep policy, and the
+// merge preview, against loading and exporting the same collection (goal:
+// each under 25 % of load + export).
+void DuplicateSetFigures(const String& AFile) {
+  TMainLogic logic;
+  auto t0 = Clock::now();
+  logic.AddSrcFile(AFile);
+  const double load = Seconds(t0);
+  const std::string exported = std::string(TANVORK_BENCH_DATA) + "/duplicate-sets-export.json";
+  t0 = Clock::now();
+  logic.ExportTo(FromUtf8(exported));
+  const double save = Seconds(t0);
+  std::remove(exported.c_str());
+  const double base = load + save;
+  const std::vector<const JSONObject*> sources = SourcesOf(logic.Sources());
+  std::printf("%zu sources with address variants: load %.3f s + export %.3f s = %.3f s\n", sources.size(), load, save,
+              base);
+  for (TDuplicateMode mode : {TDuplicateMode::Rules, TDuplicateMode::Address, TDuplicateMode::Site}) {
+    for (TKeepPolicy keep :
+         {TKeepPolicy::First, TKeepPolicy::Last, TKeepPolicy::Newest, TKeepPolicy::Richest, TKeepPolicy::Fastest}) {
+      TDuplicateOptions options;
+      options.Mode = mode;
+      options.Keep = keep;
+      double best = 1e9;
+      TDuplicateScan scan;
+      for (int run = 0; run < 3; ++run) {
+        t0 = Clock::now();
+        scan = FindDuplicateSets(sources, options);
+        best = std::min(best, Seconds(t0));
+      }
+      std::printf("  sets by %-7s keep %-7s %.3f s (%5.1f %% of load + export): %zu sets, %d to remove\n",
+                  DuplicateModeName(mode), KeepPolicyName(keep), best, 100 * best / base, scan.Sets.size(),
+                  scan.Surplus());
+    }
+  }
+
+  // A 50 000-source file: a quarter the same as the collection's, a quarter
+  // with a changed rule, half new addresses.
+  JSONArray incoming;
+  for (int i = 0; i < 50000 && !sources.empty(); ++i) {
+    JSONObject* copy = incoming.AddChildObject();
+    copy->Parse(sources[size_t(i * 2) % sources.size()]->ToString(), false);
+    if (i % 4 == 1) copy->SetString(u"ruleBookName", u"changed " + IntToStr(i));
+    if (i % 2 == 0) copy->SetString(u"bookSourceUrl", u"http://new-" + IntToStr(i) + u".example/");
+  }
+  const std::vector<const JSONObject*> file = FileSources(incoming);
+  double best = 1e9;
+  TMergePreview preview;
+  for (int run = 0; run < 3; ++run) {
+    t0 = Clock::now();
+    preview = ClassifyMerge(sources, file);
+    best = std::min(best, Seconds(t0));
+  }
+  std::printf("  merge preview of %zu against %zu: %.3f s (%5.1f %% of load + export): %d new, %d identical, "
+              "%d changed\n",
+              file.size(), sources.size(), best, 100 * best / base, preview.Count(TMergeKind::New),
+              preview.Count(TMergeKind::Identical), preview.Count(TMergeKind::Changed));
+}
+
 void CheckFigures(int ACount, int AWorkers) {
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(256); };
@@ -250,6 +311,13 @@ int main(int argc, char** argv) {
     DedupeFigures(FromUtf8(file));
     ListFigures(FromUtf8(file));
   }
+  const std::string variants = std::string(TANVORK_BENCH_DATA) + "/sources-100000-variants.json";
+  const std::string gen = std::string(TANVORK_SHARED_DIR) + "/tools/gen_sources.py";
+  if (!Exists(variants) && Exists(gen))
+    std::system(("mkdir -p '" TANVORK_BENCH_DATA "' && python3 '" + gen +
+                 "' --count 100000 --format mixed --dup-ratio 0.2 --address-variants 0.1 --seed 21 -o '" + variants +
+                 "'").c_str());
+  if (Exists(variants)) DuplicateSetFigures(FromUtf8(variants));
   GroupFigures();
   CheckFigures(checkCount, workers);
   KivWorkerFinal();
