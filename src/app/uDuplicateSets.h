@@ -43,6 +43,8 @@ struct TDuplicateOptions {
   std::vector<int64_t> MeasuredMs;
 };
 
+// Members name their sources: texts and reports of a set are made before
+// RemoveDuplicateSets destroys the copies that leave.
 struct TDuplicateMember {
   int Position = 0;  // in the collection when scanned
   const JSONObject* Source = nullptr;

@@ -63,7 +63,8 @@ class TBatch {
   std::unique_ptr<TMainLogic> FLogic;
   int64_t FStart = GetTimestamp();
   int FLoaded = 0, FRemoved = 0;
-  std::vector<TDuplicateSet> FSets;
+  size_t FSetCount = 0;
+  Bytes FDedupeReport;
   TMergeCounts FUpdated;
   std::vector<TCheckOutcome> FOutcomes;
 };
@@ -120,8 +121,11 @@ void TBatch::RemoveDuplicateSets() {
   ParseDuplicateMode(FOptions.DedupeMode, options.Mode);
   ParseKeepPolicy(FOptions.Keep, options.Keep);
   options.RealDedupe = FOptions.Dedupe == TDedupe::Real;
-  FSets = FindDuplicateSets(SourcesOf(FLogic->Sources()), options).Sets;
-  FRemoved = ::RemoveDuplicateSets(*FLogic, FSets);
+  const std::vector<TDuplicateSet> sets = FindDuplicateSets(SourcesOf(FLogic->Sources()), options).Sets;
+  // The sets name sources that the removal destroys: the report is made first.
+  FSetCount = sets.size();
+  if (!FOptions.DedupeReport.empty()) FDedupeReport = DuplicateReportJson(sets);
+  FRemoved = ::RemoveDuplicateSets(*FLogic, sets);
   CheckInterrupt();
 }
 
@@ -176,7 +180,7 @@ void TBatch::WriteOutputs() {
   std::optional<TPendingOutput> report, output, dedupeReport;
   if (!FOptions.DedupeReport.empty()) {
     dedupeReport.emplace(FOptions.DedupeReport, "");
-    dedupeReport->WriteBytes(DuplicateReportJson(FSets));
+    dedupeReport->WriteBytes(FDedupeReport);
   }
   if (!FOptions.Report.empty()) {
     report.emplace(FOptions.Report, "");
@@ -202,7 +206,7 @@ void TBatch::WriteOutputs() {
 std::string TBatch::SummaryOfSets() const {
   std::string text;
   if (FOptions.Dedupe != TDedupe::None && FOptions.DedupeSets)
-    text += ", duplicate sets: " + std::to_string(FSets.size()) + " (" + FOptions.DedupeMode + ", keep " +
+    text += ", duplicate sets: " + std::to_string(FSetCount) + " (" + FOptions.DedupeMode + ", keep " +
             FOptions.Keep + ")";
   if (!FOptions.Updates.empty())
     text += ", update added: " + std::to_string(FUpdated.Added) + ", updated: " + std::to_string(FUpdated.Updated) +

@@ -301,8 +301,16 @@ void TfrmDuplicates::UpdateSummary() {
 
 void TfrmDuplicates::RemoveClick() {
   if (FJob) return;
+  // The view lets go of the sets first: an error box's event loop must not
+  // paint copies that are gone.
+  const std::vector<TDuplicateSet> sets = FModel->Sets();
+  FHaveResult = false;
+  FModel->SetSets({}, FScanRealDedupe);
   int removed = 0;
-  if (!FLogic.RunCommand([&] { removed = RemoveDuplicateSets(FLogic, FModel->Sets()); })) return;
+  if (!FLogic.RunCommand([&] { removed = RemoveDuplicateSets(FLogic, sets); })) {
+    reject();
+    return;
+  }
   FLogic.Log(Format(u"删除重复书源：%d个", removed));
   accept();
 }
