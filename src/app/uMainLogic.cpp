@@ -77,11 +77,24 @@ void TMainLogic::SettleRun() {
 
 // ---------------------------------------------------------------- collection verbs
 
+// A file of several top-level values (concatenated files, one source a
+// line) is read whole; the log says so, since one value is the usual form.
+// Junk after the values is no source: what came before loads, and the user
+// is told where the junk begins.
+void TMainLogic::LogValues(const String& AName, int AValues, const String& ATrailing) {
+  if (AValues > 1) LogD(Format(u"%s: 读取了 %d 个JSON值", AName, AValues));
+  if (ATrailing.empty()) return;
+  FWindow.ShowWarning(Format(u"%s: 其后的内容不是JSON，已忽略。%s", AName, ATrailing));
+}
+
 void TMainLogic::MergeFile(const String& AFileName) {
   // The list is refreshed in every case, also when loading failed; a refresh
   // error never hides the loader's.
   try {
-    std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadFile(AFileName);
+    int values = 0;
+    String trailing;
+    std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadFile(AFileName, &values, &trailing);
+    LogValues(AFileName, values, trailing);
     FSources.Merge(*loaded);
   } catch (...) {
     try {
@@ -103,7 +116,10 @@ void TMainLogic::AddSrcFile(const String& AFileName) {
 }
 
 void TMainLogic::AddSrcStream(TStream& AStream, const String& AName) {
-  std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadStream(AStream, AName);
+  int values = 0;
+  String trailing;
+  std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadStream(AStream, AName, &values, &trailing);
+  LogValues(AName, values, trailing);
   {
     TChange change(*this, u"添加书源");
     FSources.Merge(*loaded);
@@ -115,7 +131,10 @@ void TMainLogic::OpenSrcFile(const String& AFileName) {
   // Load first: a file that fails leaves the collection as it was.
   std::unique_ptr<JSONArray> loaded;
   try {
-    loaded = TSourceCollection::LoadFile(AFileName);
+    int values = 0;
+    String trailing;
+    loaded = TSourceCollection::LoadFile(AFileName, &values, &trailing);
+    LogValues(AFileName, values, trailing);
   } catch (...) {
     NotifyListChange(lcSourcesChanged);
     throw;

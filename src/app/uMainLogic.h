@@ -154,6 +154,7 @@ class TMainLogic {
   };
 
   void MergeFile(const String& AFileName);
+  void LogValues(const String& AName, int AValues, const String& ATrailing);
   bool IsPristine();
   void MarkSaved(const String& AFileName);
   void UpdateFileState();

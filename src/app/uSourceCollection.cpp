@@ -52,6 +52,26 @@ std::unique_ptr<JSONArray> SourcesOfRoot(JSONBase* ARoot, const String& AName) {
   return result;
 }
 
+// Every top-level value of a text: concatenated files and one source a line
+// load whole. One value keeps the rules of a single root.
+std::unique_ptr<JSONArray> SourcesOfValues(std::vector<std::unique_ptr<JSONBase>> AValues, const String& AName,
+                                           int* AValueCount) {
+  if (AValueCount) *AValueCount = int(AValues.size());
+  if (AValues.size() <= 1) return SourcesOfRoot(AValues.empty() ? nullptr : AValues[0].release(), AName);
+  auto result = std::make_unique<JSONArray>();
+  for (std::unique_ptr<JSONBase>& value : AValues) {
+    if (value->IsJSONArray()) {
+      auto* array = static_cast<JSONArray*>(value.get());
+      std::vector<int> all(size_t(array->Count()));
+      for (size_t i = 0; i < all.size(); ++i) all[i] = int(i);
+      for (JSONBase* item : array->ExtractItems(all)) result->Add(item);
+    } else {
+      result->Add(value.release());
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 TSourceCollection::TSourceCollection()
@@ -70,13 +90,15 @@ bool TSourceCollection::IsSource(const JSONObject* AItem) {
 
 // ---------------------------------------------------------------- loading
 
-std::unique_ptr<JSONArray> TSourceCollection::LoadFile(const String& AFileName) {
+std::unique_ptr<JSONArray> TSourceCollection::LoadFile(const String& AFileName, int* AValueCount, String* ATrailing) {
   TFileStream file(AFileName, TFileStream::fmOpenRead);
-  return SourcesOfRoot(JSONBase::Parser(file, true), AFileName);
+  return LoadStream(file, AFileName, AValueCount, ATrailing);
 }
 
-std::unique_ptr<JSONArray> TSourceCollection::LoadStream(TStream& AStream, const String& AName) {
-  return SourcesOfRoot(JSONBase::Parser(AStream, true), AName);
+std::unique_ptr<JSONArray> TSourceCollection::LoadStream(TStream& AStream, const String& AName, int* AValueCount,
+                                                         String* ATrailing) {
+  if (!ATrailing) return SourcesOfValues(JSONBase::ParserValues(AStream, true), AName, AValueCount);
+  return SourcesOfValues(JSONBase::ParserValues(AStream, *ATrailing), AName, AValueCount);
 }
 
 int TSourceCollection::Merge(JSONArray& ASource) {

@@ -37,9 +37,16 @@ class TSourceCollection {
   // A source is an object with a non-empty bookSourceUrl.
   static bool IsSource(const JSONObject* AItem);
   // A book-source file or stream as an array; a file whose root is one
-  // source object is a one-source file. Errors name the file as AName.
-  static std::unique_ptr<JSONArray> LoadFile(const String& AFileName);
-  static std::unique_ptr<JSONArray> LoadStream(TStream& AStream, const String& AName);
+  // source object is a one-source file; further arrays or objects after the
+  // first value (concatenated files, one source a line) are read in order.
+  // AValueCount (may be null) receives the number of top-level values.
+  // Junk after whole values (an overwritten file's tail, a comment line)
+  // leaves them loaded; ATrailing (may be null: then it is an error)
+  // receives where it begins. Errors name the file as AName.
+  static std::unique_ptr<JSONArray> LoadFile(const String& AFileName, int* AValueCount = nullptr,
+                                             String* ATrailing = nullptr);
+  static std::unique_ptr<JSONArray> LoadStream(TStream& AStream, const String& AName, int* AValueCount = nullptr,
+                                               String* ATrailing = nullptr);
   // Moves every source of ASource to the end of the collection and counts
   // its groups; other elements stay behind. Returns how many came.
   int Merge(JSONArray& ASource);

@@ -25,4 +25,7 @@ class IUserPrompts {
   virtual bool ChooseReportFile(const String& /*ATitle*/, String& /*AFileName*/) { return false; }
   virtual bool RunReplaceGroupDialog(TReplaceGroupInput& /*AInput*/) { return false; }
   virtual void ShowError(const String& /*AMessage*/) {}
+  // Something the user must know although the command went on (junk after
+  // the sources of a file that loaded).
+  virtual void ShowWarning(const String& /*AMessage*/) {}
 };

@@ -74,6 +74,13 @@ void TConsoleWindow::ShowError(const String& AMessage) {
   std::fflush(FErr);
 }
 
+void TConsoleWindow::ShowWarning(const String& AMessage) {
+  // Even when quiet: it is about the data, not about progress.
+  EraseProgressLine();
+  std::fprintf(FErr, "tanvork-cli: warning: %s\n", ToUtf8(FTerminal ? EscapeControls(AMessage) : AMessage).c_str());
+  std::fflush(FErr);
+}
+
 void TConsoleWindow::AppendLog(const String& ALine) {
   // On a terminal the progress line shows the same messages.
   if (FQuiet || FTerminal) return;

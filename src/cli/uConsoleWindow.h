@@ -26,6 +26,7 @@ class TConsoleWindow : public IMainWindow {
   bool ExecuteRun(TMainLogic& ALogic, const TRunOptions& AOptions, const std::atomic<bool>* AInterrupt);
 
   void ShowError(const String& AMessage) override;
+  void ShowWarning(const String& AMessage) override;
   void AppendLog(const String& ALine) override;
   void SetStatusText(TStatusPanel APanel, const String& AText) override;
   void SetProgress(int AMin, int AMax, int APosition) override;

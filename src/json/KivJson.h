@@ -230,6 +230,11 @@ class JSONBase {
   // Parser does. On an error: raises, or returns no value at all.
   static std::vector<std::unique_ptr<JSONBase>> ParserValues(StringView Text, bool RaiseError);
   static std::vector<std::unique_ptr<JSONBase>> ParserValues(TStream& AStream, bool RaiseError);
+  // The same, but text after whole values that is no value (junk left by an
+  // overwritten file, a trailing comment) does not undo them: they are
+  // returned and ATrailing holds the error naming where the junk begins.
+  // Raises when not even the first value is whole.
+  static std::vector<std::unique_ptr<JSONBase>> ParserValues(TStream& AStream, String& ATrailing);
   static JSONObject* ParseObject(StringView Text, bool RaiseError);
   static JSONArray* ParseArray(StringView Text, bool RaiseError);
   PJSONValue PutJSON(StringView Key, StringView Value, JSONDataType AType = jdtUnknown);

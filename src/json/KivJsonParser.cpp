@@ -193,6 +193,7 @@ class TJsonReader {
     std::lock_guard<std::mutex> lock(FArena->Lock());
     SkipBlanks();
     ReadContainer(FRoot);
+    FComplete = AOut.size();
     for (;;) {
       SkipBlanks();
       SkipComments();
@@ -204,8 +205,11 @@ class TJsonReader {
       FArena->AddRef();
       FRoot = next;
       ReadContainer(next);
+      FComplete = AOut.size();
     }
   }
+  // How many of the values ReadRoots gave are whole (the last may be cut off by an error).
+  size_t Complete() const { return FComplete; }
   // At the end of the text (its first NUL) after ReadRoots.
   bool AtEnd() const { return *p == 0; }
   void ReadRootLoose() {
@@ -634,6 +638,7 @@ class TJsonReader {
   const char16_t* p;
   const char16_t* FEnd;
   JSONBase* FRoot;
+  size_t FComplete = 0;
   JSONBase* FCurrent = nullptr;
   TJsonArena* FArena;
   std::vector<PJSONValue> FStack;
@@ -754,7 +759,7 @@ namespace {
 
 // Every top-level value of T[0, Len), which ends in a NUL at T[Len]. A NUL
 // inside the text ends the values; only NULs and blanks may follow it.
-std::vector<std::unique_ptr<JSONBase>> ValuesOfText(const char16_t* T, size_t Len) {
+std::vector<std::unique_ptr<JSONBase>> ValuesOfText(const char16_t* T, size_t Len, String* ATrailing) {
   const char16_t* nul = T;
   while (*nul) ++nul;
   const char16_t* first = T;
@@ -762,15 +767,21 @@ std::vector<std::unique_ptr<JSONBase>> ValuesOfText(const char16_t* T, size_t Le
   std::vector<std::unique_ptr<JSONBase>> values;
   values.emplace_back(*first == u'[' ? static_cast<JSONBase*>(new JSONArray()) : new JSONObject());
   TJsonReader r(values[0].get(), T, nul);
+  String error;
   try {
     r.ReadRoots(values);
     for (const char16_t* q = nul; q < T + Len; ++q)
       if (*q && !IsBlank(*q)) throw TSyntaxError{scTrailing};
+    return values;
   } catch (const TSyntaxError& e) {
-    throw Exception(r.PositionReport(SyntaxMessage(e.Code)));
+    error = r.PositionReport(SyntaxMessage(e.Code));
   } catch (const Exception& e) {
-    throw Exception(r.PositionReport(e.Message()));
+    error = r.PositionReport(e.Message());
   }
+  // Text that is no value after whole ones: they stand, the rest is told.
+  if (!ATrailing || r.Complete() == 0) throw Exception(error);
+  values.resize(r.Complete());
+  *ATrailing = error;
   return values;
 }
 
@@ -779,7 +790,7 @@ std::vector<std::unique_ptr<JSONBase>> ValuesOfText(const char16_t* T, size_t Le
 std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(StringView Text, bool RaiseError) {
   try {
     const String text(Text);
-    return ValuesOfText(text.c_str(), text.size());
+    return ValuesOfText(text.c_str(), text.size(), nullptr);
   } catch (const Exception&) {
     if (RaiseError) throw;
     return {};
@@ -789,11 +800,17 @@ std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(StringView Text, b
 std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(TStream& AStream, bool RaiseError) {
   const String text = LoadTextW(AStream, teUnknown);
   try {
-    return ValuesOfText(text.c_str(), text.size());
+    return ValuesOfText(text.c_str(), text.size(), nullptr);
   } catch (const Exception&) {
     if (RaiseError) throw;
     return {};
   }
+}
+
+std::vector<std::unique_ptr<JSONBase>> JSONBase::ParserValues(TStream& AStream, String& ATrailing) {
+  const String text = LoadTextW(AStream, teUnknown);
+  ATrailing.clear();
+  return ValuesOfText(text.c_str(), text.size(), &ATrailing);
 }
 
 JSONBase* JSONBase::Parser(StringView Text, bool RaiseError) {

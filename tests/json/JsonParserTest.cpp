@@ -480,6 +480,36 @@ TEST_F(Parser, AnythingElseAfterAValueIsAnError) {
   EXPECT_NE(ErrorOf([] { (void)JSONBase::ParserValues(u"[1] // x\n[2]", true); }), "<no error>");
 }
 
+// With a place for the junk, whole values before it stand and the junk's
+// place is told; a first value that is not whole is still an error.
+TEST_F(Parser, ValuesBeforeJunkStandWhenAskedFor) {
+  struct Case {
+    String Text;
+    std::vector<std::string> Values;
+    const char* Place;  // empty: no junk
+  };
+  const Case cases[] = {
+      {u"[1]\nxyz", {"[1]"}, "第2行第1列"},
+      {u"[1]\n[2]\n]", {"[1]", "[2]"}, "第3行第1列"},
+      {u"[1]\n[2", {"[1]"}, "第2行第3列"},
+      {u"[1]\n# note", {"[1]"}, "第2行第1列"},
+      {u"[1] [2]", {"[1]", "[2]"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(U8(c.Text));
+    TMemoryStream in;
+    in.Data() = U8(c.Text);
+    String junk;
+    EXPECT_EQ(Texts(JSONBase::ParserValues(in, junk)), c.Values);
+    EXPECT_EQ(U8(junk).rfind(c.Place, 0), 0u) << U8(junk);
+    EXPECT_EQ(junk.empty(), std::string(c.Place).empty());
+  }
+  TMemoryStream broken;
+  broken.Data() = "[1, {";
+  String junk;
+  EXPECT_NE(ErrorOf([&] { (void)JSONBase::ParserValues(broken, junk); }), "<no error>");
+}
+
 // The values share the parse's memory: each lives on alone, and so does a
 // container taken out of one.
 TEST_F(Parser, ValuesOutliveEachOther) {
