@@ -26,9 +26,17 @@ struct TRunJobData : TJobObject {
 };
 
 struct TProgressNotice : TJobObject {
-  TProgressNotice(int32_t AMax, int32_t APosition) : Max(AMax), Position(APosition) {}
+  TProgressNotice(int32_t AMax, int32_t APosition, bool AConfirm) : Max(AMax), Position(APosition), Confirm(AConfirm) {}
   int32_t Max, Position;
+  bool Confirm;  // of the confirmation pass
 };
+
+// Failures of the connection itself, not of one address on the host: once
+// confirmed, they hold for the host's other sources too.
+bool IsHostFailure(const String& AReason) {
+  return AReason == u"dns" || AReason == u"refused" || AReason == u"timeout" || AReason == u"reset" ||
+         AReason == u"tls-handshake";
+}
 
 const TRunJobData& RunDataOf(PJob AJob) { return *static_cast<const TRunJobData*>(AJob->Data); }
 
@@ -144,6 +152,11 @@ void TBatchRun::Start(const TRunOptions& AOptions) {
   FTaskStartTime = std::max<int64_t>(GetTimestamp(), 1);
   FCheckStarted = false;
   FProbeCount = std::max(AOptions.ProbeCount, 0);
+  FConfirmDead = AOptions.ConfirmDead;
+  FListFailures = AOptions.ListFailures;
+  FConfirmPass = false;
+  FCheckRan = false;
+  FView.SetWaitText(String());
   // The waiting job that posts the check jobs takes one worker besides them.
   GlobalWorkers->SetMaxWorkers(FProbeCount > 0 ? FProbeCount + 1 : WorkerCountOf(AOptions.WorkerCount));
 
@@ -191,10 +204,33 @@ void TBatchRun::EndRun() {
   SetProgressVisible(false);
   FView.CloseWaitDialog();
   Log(u"任务结束");
+  // The status bar keeps the check's counts.
+  if (FCheckRan) {
+    FStateMsg = u"任务结束 (" + FCheckCounts + u")";
+    DispLog();
+  }
+}
+
+void TBatchRun::LogCheckSummary() {
+  int counts[4] = {};
+  String lines;
+  for (const TCheckOutcome& o : Outcomes()) {
+    ++counts[o.Verdict];
+    if (o.Verdict == cvAlive || !FListFailures) continue;
+    // One line a source that is not alive, in collection order.
+    if (!lines.empty()) lines += u"\n";
+    lines += Format(u"[%s] %s: %s %s (%s%s)", LogTime(), VerdictCaption(o.Verdict), o.BookSourceName,
+                    o.BookSourceUrl, o.Reason, o.Confirmed ? u", 已复查" : u"");
+  }
+  FCheckCounts = Format(u"有效 %d, 失效 %d, 受阻 %d, 无法校验 %d", counts[cvAlive], counts[cvDead], counts[cvBlocked],
+                        counts[cvUnverifiable]);
+  LogD(FCheckCounts);
+  if (!lines.empty()) FView.AppendLog(lines);
 }
 
 void TBatchRun::StartCheckStage(intptr_t ARun) {
   FCheckStarted = true;
+  FCheckRan = true;
   FCheckRun = ARun;
   FCheckPending = true;
   GlobalWorkers->SendSignal(FWaitCheckBookSourceSingId);
@@ -220,6 +256,7 @@ void TBatchRun::TaskFinish(PJob AJob) {
     FTaskRef = 0;
     if (!FView.IsDestroying()) {
       if (OnListChanged) OnListChanged();
+      if (FCheckRan) LogCheckSummary();
       StopOrEnd();
     }
   }
@@ -232,13 +269,14 @@ void TBatchRun::DoUpdateProcess(PJob AJob) {
   FProgressMax = notice.Max;
   FProgressPos = notice.Position;
   FView.SetProgress(FProgressMin, FProgressMax, FProgressPos);
+  if (notice.Confirm) FView.SetWaitText(Format(u"复查 %d/%d", notice.Position, notice.Max));
   SetProgressVisible(FRunState.load() != rsIdle);
 }
 
 void TBatchRun::PostProgress(int32_t AMax, int32_t APosition) {
   if (FDestroying) return;
-  GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoUpdateProcess>(this), new TProgressNotice(AMax, APosition), true, 0,
-                      0, jdfFreeAsObject);
+  GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoUpdateProcess>(this),
+                      new TProgressNotice(AMax, APosition, FConfirmPass.load()), true, 0, 0, jdfFreeAsObject);
 }
 
 void TBatchRun::DoNotifyDataChange(PJob) {
@@ -307,6 +345,8 @@ void TBatchRun::WaitCheckBookSource(PJob AJob) {
   {
     std::lock_guard<std::mutex> lock(FOutcomeLock);
     FOutcomes.clear();
+    FRecheck.clear();
+    FHostFailures.clear();
     FHasOutcomes = true;
   }
   const int count = FSources.Count();
@@ -332,7 +372,126 @@ void TBatchRun::WaitCheckBookSource(PJob AJob) {
 void TBatchRun::CheckJobDone(intptr_t ARun) {
   // The last check job to stop ends the stage, so no mark lands after the end;
   // counting the jobs makes a grace pause before the notice unnecessary.
-  if (FLiveCheckJobs.fetch_sub(1) == 1) PostTaskFinish(ARun);
+  if (FLiveCheckJobs.fetch_sub(1) != 1) return;
+  if (!FConfirmPass && StartConfirmPass(ARun)) return;
+  PostTaskFinish(ARun);
+}
+
+bool TBatchRun::StartConfirmPass(intptr_t ARun) {
+  int32_t count;
+  {
+    std::lock_guard<std::mutex> lock(FOutcomeLock);
+    count = int32_t(FRecheck.size());
+  }
+  if (count == 0 || StopAsked() || FDestroying) return false;
+  FConfirmPass = true;
+  FRecheckIndex = 0;
+  FRechecked = 0;
+  FConfirmHosts.SetLimit(1);
+  GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmStarted>(this), new TRunJobData(ARun), true, 0, 0,
+                      jdfFreeAsObject);
+  PostProgress(count, 0);
+  const int k = std::min(count, FProbeCount > 0 ? FProbeCount.load() : GlobalWorkers->MaxWorkers() - 1);
+  FLiveCheckJobs = 1;
+  for (int i = 0; i < k && !FDestroying; ++i) {
+    FLiveCheckJobs.fetch_add(1);
+    if (GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmBookSourceItem>(this), new TRunJobData(ARun), false, 0,
+                            0, jdfFreeAsObject) == 0)
+      FLiveCheckJobs.fetch_sub(1);
+  }
+  CheckJobDone(ARun);
+  return true;
+}
+
+void TBatchRun::DoConfirmStarted(PJob AJob) {
+  if (FDestroying || RunDataOf(AJob).Run != FRunId.load() || FRunState.load() == rsIdle) return;
+  Log(u"正在复查失效书源...");
+}
+
+void TBatchRun::MarkLocked(JSONObject* ASource, const TCheckOutcome& AOutcome) {
+  // Only a dead source gets the mark, only a live one loses it; a blocked or
+  // unverifiable source keeps its groups as they are.
+  if (!ASource || (AOutcome.Verdict != cvDead && AOutcome.Verdict != cvAlive)) return;
+  FSources.NoteGroupWriteLocked(ASource);  // for undo
+  TBookSourceItem item(ASource);
+  if (AOutcome.Verdict == cvAlive)
+    item.RemoveGroup(kDeadGroup);
+  else
+    item.AddGroup(kDeadGroup);
+}
+
+void TBatchRun::Settle(JSONObject* ASource, const TCheckOutcome& AOutcome) {
+  {
+    std::lock_guard<std::mutex> lock(FSources.Lock());
+    MarkLocked(ASource, AOutcome);
+  }
+  {
+    std::lock_guard<std::mutex> lock(FOutcomeLock);
+    FOutcomes.push_back(AOutcome);
+  }
+  FListeners.Publish(AOutcome);
+}
+
+void TBatchRun::DoConfirmBookSourceItem(PJob AJob) {
+  const intptr_t run = RunDataOf(AJob).Run;
+  const std::function<bool()> stopping = [this] { return StopAsked(); };
+  try {
+    THttpClient http;
+    FChecker.PrepareClient(http);
+    THttpHeaders header;
+    const int32_t count = int32_t(FRecheck.size());
+    while (!AJob->IsTerminated() && !StopAsked()) {
+      const int32_t idx = FRecheckIndex.fetch_add(1);
+      bool posted = false;
+      {
+        std::lock_guard<std::mutex> lock(FLocker);
+        if (GetTimestamp() - FCheckLastTime > 100) {
+          FCheckLastTime = GetTimestamp();
+          PostProgress(count, std::min(FRechecked.load(), count));
+          posted = true;
+        }
+      }
+      if (posted) SleepMs(10);
+      if (idx >= count) break;
+      const TRecheck& r = FRecheck[size_t(idx)];
+      const String host = THostGate::HostOf(r.Target.BookSourceUrl);
+      const String origin = THostGate::OriginOf(r.Target.BookSourceUrl);
+      if (!FConfirmHosts.Enter(host, stopping)) break;
+      if (StopAsked()) {
+        FConfirmHosts.Leave(host);
+        break;
+      }
+      TCheckOutcome second = r.First;
+      bool shared = false;
+      if (IsHostFailure(r.First.Reason)) {
+        std::lock_guard<std::mutex> lock(FOutcomeLock);
+        auto it = FHostFailures.find(origin);
+        if (it != FHostFailures.end()) {
+          // The host was probed again moments ago and failed: no second wait.
+          second.Reason = it->second.Reason;
+          second.FailText = it->second.FailText;
+          second.Status = 0;
+          shared = true;
+        }
+      }
+      if (!shared) {
+        const int64_t start = GetTimestamp();
+        TSourceChecker::ProbeOnce(r.Target, http, header, second);
+        second.ElapsedMs = r.First.ElapsedMs + (GetTimestamp() - start);
+      }
+      second.Confirmed = second.Verdict == cvDead;
+      if (second.Confirmed && !shared && IsHostFailure(second.Reason)) {
+        std::lock_guard<std::mutex> lock(FOutcomeLock);
+        FHostFailures.emplace(origin, second);
+      }
+      FConfirmHosts.Leave(host);
+      Settle(r.Source, second);
+      FRechecked.fetch_add(1);
+    }
+  } catch (const Exception&) {
+    // Errors of the client never end the stage abnormally.
+  }
+  CheckJobDone(run);
 }
 
 void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
@@ -354,7 +513,7 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
           int32_t settled;
           {
             std::lock_guard<std::mutex> outcomes(FOutcomeLock);
-            settled = int32_t(FOutcomes.size());
+            settled = int32_t(FOutcomes.size() + FRecheck.size());
           }
           PostProgress(FCheckCount.load(), std::min(settled, FCheckCount.load()));
           posted = true;
@@ -379,24 +538,15 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
       }
       outcome.BookSourceName = target.BookSourceName;
       outcome.BookSourceUrl = target.BookSourceUrl;
-      const bool verdict = source && FChecker.CheckWithPolicy(target, http, header, outcome, stopping);
+      if (source) FChecker.CheckWithPolicy(target, http, header, outcome, stopping);
       if (outcome.Skipped) break;
-      {
-        std::lock_guard<std::mutex> lock(FSources.Lock());
-        if (source) {
-          FSources.NoteGroupWriteLocked(source);  // for undo
-          TBookSourceItem item(source);
-          if (verdict)
-            item.RemoveGroup(kDeadGroup);
-          else
-            item.AddGroup(kDeadGroup);
-        }
-      }
-      {
+      // A failure is not final yet: the confirmation pass probes it again.
+      if (source && outcome.Verdict == cvDead && FConfirmDead) {
         std::lock_guard<std::mutex> lock(FOutcomeLock);
-        FOutcomes.push_back(outcome);
+        FRecheck.push_back({source, target, outcome});
+        continue;
       }
-      FListeners.Publish(outcome);
+      Settle(source, outcome);
     }
   } catch (const Exception&) {
     // Errors of the client never end the stage abnormally.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "app/uCheckOutcome.h"
@@ -16,6 +17,7 @@
 #include "support/KivTypes.h"
 
 class JSONBase;
+class JSONObject;
 class TSourceCollection;
 struct TJob;
 using PJob = TJob*;
@@ -61,6 +63,8 @@ class TBatchRun {
   void RemoveRepeat(PJob AJob);
   void WaitCheckBookSource(PJob AJob);
   void DoCheckBookSourceItem(PJob AJob);
+  void DoConfirmBookSourceItem(PJob AJob);
+  void DoConfirmStarted(PJob AJob);
   void TaskFinish(PJob AJob);
   void DoUpdateProcess(PJob AJob);
   void DoNotifyDataChange(PJob AJob);
@@ -68,6 +72,12 @@ class TBatchRun {
   void EndRun();
   void StartCheckStage(intptr_t ARun);
   void CheckJobDone(intptr_t ARun);
+  // The last job of the main pass starts the confirmation pass, if any source failed.
+  bool StartConfirmPass(intptr_t ARun);
+  // Writes the mark an outcome asks for (caller holds the collection's lock).
+  void MarkLocked(JSONObject* ASource, const TCheckOutcome& AOutcome);
+  void Settle(JSONObject* ASource, const TCheckOutcome& AOutcome);
+  void LogCheckSummary();
   void PostTaskFinish(intptr_t ARun);
   void PostProgress(int32_t AMax, int32_t APosition);
   void SetRunState(TRunState AState);
@@ -92,6 +102,24 @@ class TBatchRun {
   std::atomic<int32_t> FCurCheckIndex{0};
   std::atomic<int32_t> FCheckCount{0};
   std::atomic<int32_t> FProbeCount{0};  // 0: the pool's maximum less one
+  // The confirmation pass: sources that failed the main pass are probed once
+  // more, one probe per host at a time, before they are marked dead.
+  struct TRecheck {
+    JSONObject* Source;
+    TCheckTarget Target;
+    TCheckOutcome First;
+  };
+  std::atomic<bool> FConfirmDead{true};
+  std::atomic<bool> FConfirmPass{false};
+  std::vector<TRecheck> FRecheck;  // filled under FOutcomeLock in the main pass, read-only after
+  std::atomic<int32_t> FRecheckIndex{0};
+  std::atomic<int32_t> FRechecked{0};
+  THostGate FConfirmHosts;
+  // A host whose connection failure was confirmed: its other sources share it.
+  std::unordered_map<String, TCheckOutcome> FHostFailures;  // under FOutcomeLock
+  bool FCheckRan = false;  // main thread: this run had a check stage
+  bool FListFailures = true;
+  String FCheckCounts;     // main thread: "有效 n, 失效 n, 受阻 n, 无法校验 n"
   int FWaitCheckBookSourceSingId = 0;
   String FStateMsg;
   // Each run has its own number: notices of an earlier run are ignored.

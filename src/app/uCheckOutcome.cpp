@@ -2,6 +2,34 @@
 
 #include <algorithm>
 
+const char* VerdictName(TCheckVerdict AVerdict) {
+  switch (AVerdict) {
+    case cvAlive:
+      return "alive";
+    case cvBlocked:
+      return "blocked";
+    case cvUnverifiable:
+      return "unverifiable";
+    case cvDead:
+      break;
+  }
+  return "dead";
+}
+
+const char16_t* VerdictCaption(TCheckVerdict AVerdict) {
+  switch (AVerdict) {
+    case cvAlive:
+      return u"有效";
+    case cvBlocked:
+      return u"受阻";
+    case cvUnverifiable:
+      return u"无法校验";
+    case cvDead:
+      break;
+  }
+  return u"失效";
+}
+
 int TCheckListeners::Add(TCheckListener AListener) {
   std::lock_guard<std::mutex> lock(FLock);
   FListeners.emplace_back(++FNextId, std::move(AListener));

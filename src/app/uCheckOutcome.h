@@ -9,16 +9,30 @@
 
 #include "support/KivTypes.h"
 
-enum TCheckVerdict : int { cvDead = 0, cvAlive = 1 };
+// What a check found: a live site, a dead one, one that refuses probes
+// without browser state (the reader app gets through), or an address no
+// probe can decide. Only dead sources get the group "失效".
+enum TCheckVerdict : int { cvDead = 0, cvAlive = 1, cvBlocked = 2, cvUnverifiable = 3 };
+
+// "alive", "dead", "blocked", "unverifiable" (reports).
+const char* VerdictName(TCheckVerdict AVerdict);
+// "有效", "失效", "受阻", "无法校验" (the log).
+const char16_t* VerdictCaption(TCheckVerdict AVerdict);
 
 struct TCheckOutcome {
   int32_t Position = -1;  // index of the source in the collection when it was checked
   String BookSourceName, BookSourceUrl;
   TCheckVerdict Verdict = cvDead;
+  // Why, as a short stable word: ok; dns, refused, reset, timeout,
+  // tls-handshake, http-<status>, redirect-loop, too-many-redirects, error;
+  // bot-wall, rate-limited; not-http, script, redirect-private.
+  String Reason;
+  bool Confirmed = false;  // dead after a second probe in the confirmation pass
+  String Note;             // e.g. "tls-untrusted": the site's certificate is not trusted
   int32_t Status = 0;      // 0 when no answer came
   String FailText;         // empty when alive
   bool Requested = false;  // a request went out (the address was an http(s) one)
-  int32_t Attempts = 0;    // probes of the site address
+  int32_t Attempts = 0;    // probes of the site address, both passes
   int64_t ElapsedMs = 0;   // the whole check of this source, retries included
   bool Skipped = false;    // a stop came while it waited for its host: not checked, not marked
 

@@ -27,8 +27,6 @@ std::string CsvField(std::string AText) {
   return out + "\"";
 }
 
-const char* VerdictName(const TCheckOutcome& AOutcome) { return AOutcome.Alive() ? "alive" : "dead"; }
-
 }  // namespace
 
 bool IsCsvReportName(const String& AFileName) {
@@ -36,11 +34,14 @@ bool IsCsvReportName(const String& AFileName) {
 }
 
 Bytes CheckReportCsv(const std::vector<TCheckOutcome>& AOutcomes) {
-  Bytes out = "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs\r\n";
+  // The columns of earlier reports keep their places; later ones follow.
+  Bytes out = "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts\r\n";
   for (const TCheckOutcome& o : AOutcomes) {
     out += std::to_string(o.Position + 1) + "," + CsvField(ToUtf8(o.BookSourceName)) + "," +
-           CsvField(ToUtf8(o.BookSourceUrl)) + "," + VerdictName(o) + "," + std::to_string(o.Status) + "," +
-           CsvField(ToUtf8(o.FailText)) + "," + std::to_string(o.ElapsedMs) + "\r\n";
+           CsvField(ToUtf8(o.BookSourceUrl)) + "," + VerdictName(o.Verdict) + "," + std::to_string(o.Status) + "," +
+           CsvField(ToUtf8(o.FailText)) + "," + std::to_string(o.ElapsedMs) + "," + CsvField(ToUtf8(o.Reason)) + "," +
+           (o.Confirmed ? "true" : "false") + "," + CsvField(ToUtf8(o.Note)) + "," + std::to_string(o.Attempts) +
+           "\r\n";
   }
   return out;
 }
@@ -52,10 +53,14 @@ Bytes CheckReportJson(const std::vector<TCheckOutcome>& AOutcomes) {
     item->SetInt(u"position", o.Position + 1);
     item->SetString(u"bookSourceName", o.BookSourceName);
     item->SetString(u"bookSourceUrl", o.BookSourceUrl);
-    item->SetString(u"verdict", FromUtf8(VerdictName(o)));
+    item->SetString(u"verdict", FromUtf8(VerdictName(o.Verdict)));
     item->SetInt(u"status", o.Status);
     item->SetString(u"failText", o.FailText);
     item->SetInt64(u"elapsedMs", o.ElapsedMs);
+    item->SetString(u"reason", o.Reason);
+    item->SetBoolean(u"confirmed", o.Confirmed);
+    item->SetString(u"note", o.Note);
+    item->SetInt(u"attempts", o.Attempts);
   }
   TMemoryStream mem;
   list.SaveToStream(mem, 4, teUTF8, false, false);

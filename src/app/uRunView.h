@@ -13,6 +13,11 @@ struct TRunOptions {
   bool RemoveRepeat = true;  // "去除重复"
   bool RealDedupe = true;    // "真实去重"
   bool CheckSources = false; // "校验书源"
+  // Sources that fail are probed once more at the end before they are
+  // marked dead (the confirmation pass).
+  bool ConfirmDead = true;
+  // The log names each source that is not alive after a check.
+  bool ListFailures = true;
   // Above 0: exactly this many probes at a time (the batch program's
   // --workers); 0: the window's meaning of the worker count (the pool's
   // maximum, one of them left to the pool).
@@ -41,5 +46,7 @@ class IRunView {
   // A front end without a dialog leaves it empty and waits with WaitRunEnd.
   virtual void ShowWaitDialog() {}
   virtual void CloseWaitDialog() {}
+  // A line in the wait dialog under its caption (the confirmation pass: "复查 n/m").
+  virtual void SetWaitText(const String& /*AText*/) {}
   virtual bool IsDestroying() { return false; }
 };

@@ -1,5 +1,6 @@
 #include "app/uSourceCheck.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -58,22 +59,123 @@ std::vector<String> SplitFindEntries(const String& AText) {
   return entries;
 }
 
+bool StartsWithIgnoreCase(const String& AText, StringView APrefix) {
+  return AText.size() >= APrefix.size() && LowerCaseAscii(AText.substr(0, APrefix.size())) == APrefix;
+}
+
+// An address no probe can decide: empty, "-", a script, not http(s).
+void ClassifyUnprobed(const String& AUrl, TCheckOutcome& AOutcome) {
+  AOutcome.Verdict = cvUnverifiable;
+  AOutcome.Reason = StartsWithIgnoreCase(AUrl, u"@js:") || StartsWithIgnoreCase(AUrl, u"<js>") ? u"script" : u"not-http";
+}
+
+// An anti-bot wall answers 403/503 with a challenge: the reader app's web
+// view gets through, a bare probe does not.
+bool IsBotWall(int32_t AStatus, THttpResponse* AResponse) {
+  if ((AStatus != 403 && AStatus != 503) || !AResponse) return false;
+  if (LowerCaseAscii(Trim(AResponse->GetHeaderValue(u"cf-mitigated"))) == u"challenge") return true;
+  const String server = LowerCaseAscii(AResponse->GetHeaderValue(u"Server"));
+  return server.find(u"cloudflare") != String::npos || server.find(u"ddos-guard") != String::npos;
+}
+
+void ClassifyAnswer(int32_t AStatus, bool AAlive, THttpResponse* AResponse, TCheckOutcome& AOutcome) {
+  if (AAlive) {
+    AOutcome.Verdict = cvAlive;
+    AOutcome.Reason = u"ok";
+  } else if (AStatus == 429) {
+    AOutcome.Verdict = cvBlocked;
+    AOutcome.Reason = u"rate-limited";
+  } else if (IsBotWall(AStatus, AResponse)) {
+    AOutcome.Verdict = cvBlocked;
+    AOutcome.Reason = u"bot-wall";
+  } else {
+    AOutcome.Verdict = cvDead;
+    AOutcome.Reason = Format(u"http-%d", AStatus);
+  }
+}
+
+void ClassifyFailure(const Exception& AError, bool ALooped, TCheckOutcome& AOutcome) {
+  AOutcome.Verdict = cvDead;
+  const auto* http = dynamic_cast<const EHTTPException*>(&AError);
+  switch (http ? http->Cause() : THttpFailureCause::Other) {
+    case THttpFailureCause::Dns:
+      AOutcome.Reason = u"dns";
+      return;
+    case THttpFailureCause::Refused:
+      AOutcome.Reason = u"refused";
+      return;
+    case THttpFailureCause::Reset:
+      AOutcome.Reason = u"reset";
+      return;
+    case THttpFailureCause::Timeout:
+      AOutcome.Reason = u"timeout";
+      return;
+    case THttpFailureCause::TlsHandshake:
+      AOutcome.Reason = u"tls-handshake";
+      return;
+    case THttpFailureCause::TooManyRedirects:
+      AOutcome.Reason = ALooped ? u"redirect-loop" : u"too-many-redirects";
+      return;
+    case THttpFailureCause::UnsupportedProtocol:
+      AOutcome.Verdict = cvUnverifiable;
+      AOutcome.Reason = u"not-http";
+      return;
+    case THttpFailureCause::Other:
+      break;
+  }
+  AOutcome.Reason = u"error";
+}
+
+// Notes the addresses a probe is sent on to: one seen twice is a loop.
+class TRedirectWatch {
+ public:
+  TRedirectWatch(THttpClient& AHttp, const String& AUrl) : FHttp(AHttp), FSeen{AUrl} {
+    FHttp.OnRequestRedirect = [this](void*, int32_t, const String& ANewUrl) {
+      if (std::find(FSeen.begin(), FSeen.end(), ANewUrl) != FSeen.end()) FLooped = true;
+      FSeen.push_back(ANewUrl);
+    };
+  }
+  ~TRedirectWatch() { FHttp.OnRequestRedirect = nullptr; }
+  bool Looped() const { return FLooped; }
+
+ private:
+  THttpClient& FHttp;
+  std::vector<String> FSeen;
+  bool FLooped = false;
+};
+
 bool CheckUrl(const String& AUrl, const String& AName, bool ARaiseErr, bool AAllow404, THttpClient& AHttp,
               THttpHeaders& AHeader, std::vector<String>* AOutLog, TCheckOutcome* AOutcome) {
   if (!IsAcceptableUrl(AUrl)) {
     AddLog(AOutLog, u"无效的" + AName + u".");
-    if (AOutcome) AOutcome->FailText = u"无效的" + AName + u".";
+    if (AOutcome) {
+      AOutcome->FailText = u"无效的" + AName + u".";
+      ClassifyUnprobed(AUrl, *AOutcome);
+    }
     return false;
   }
   if (AOutcome) {
     AOutcome->Requested = true;
     ++AOutcome->Attempts;
   }
+  TRedirectWatch redirects(AHttp, EncodeURL(AUrl, true));
+  bool answered = false;  // the outcome already says what the answer was
   try {
     THttpResult result = AHttp.Get(EncodeURL(AUrl, true), nullptr, &AHeader);
     const int32_t status = result.StatusCode();
-    if (AOutcome) AOutcome->Status = status;
-    if (status == 200 || (status == 404 && AAllow404)) {
+    const bool alive = status == 200 || (status == 404 && AAllow404);
+    if (AOutcome) {
+      AOutcome->Status = status;
+      if (result.CertificateUntrusted()) AOutcome->Note = u"tls-untrusted";
+      if (result.RedirectRefused()) {
+        AOutcome->Verdict = cvUnverifiable;
+        AOutcome->Reason = u"redirect-private";
+      } else {
+        ClassifyAnswer(status, alive, result.Response, *AOutcome);
+      }
+      answered = true;
+    }
+    if (alive) {
       AddLog(AOutLog, AName + u"连接成功.");
       return true;
     }
@@ -85,7 +187,10 @@ bool CheckUrl(const String& AUrl, const String& AName, bool ARaiseErr, bool AAll
   } catch (const Exception& E) {
     const String failed = Format(u"%s测试出错(%s).", AName, E.Message());
     AddLog(AOutLog, failed);
-    if (AOutcome) AOutcome->FailText = failed;
+    if (AOutcome) {
+      AOutcome->FailText = failed;
+      if (!answered) ClassifyFailure(E, redirects.Looped(), *AOutcome);
+    }
     if (ARaiseErr) throw Exception(failed);
     return false;
   }
@@ -127,13 +232,23 @@ TCheckTarget TCheckTarget::Of(const JSONObject* AItem) {
   return t;
 }
 
+String TSourceChecker::ConclusionLine(const TCheckOutcome& AOutcome) {
+  String why = AOutcome.Reason;
+  if (!AOutcome.Note.empty()) why += u", " + AOutcome.Note;
+  return Format(u"结论: %s (%s)", VerdictCaption(AOutcome.Verdict), why);
+}
+
 bool TSourceChecker::Check(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader, bool ARaiseErr,
                            std::vector<String>* AOutLog, TCheckOutcome* AOutcome) {
   if (ATarget.BookSourceUrl.empty()) {
     AddLog(AOutLog, u"书源URL未设置.");
+    if (AOutcome) ClassifyUnprobed(ATarget.BookSourceUrl, *AOutcome);
     throw Exception(u"书源URL无效");
   }
   const int64_t start = GetTimestamp();
+  // Each source starts with an empty jar: cookies live within its own probes
+  // and their redirects, never reach another site, never pile up.
+  AHttp.CookieMgr().Clear();
   AHeader.Clear();
   if (!ATarget.HttpUserAgent.empty()) AHeader.Add(u"User-Agent", ATarget.HttpUserAgent);
   const bool verdict =
@@ -152,8 +267,21 @@ bool TSourceChecker::CheckSource(const JSONObject* AItem, bool ARaiseErr, std::v
   http.SetConnectionTimeOut(AOutLog ? 6000 : 30000);
   http.SetRecvTimeOut(30000);
   http.SetStatusOnly(true);
+  // Reader apps take any certificate (the outcome notes an untrusted one); a
+  // listed site must not make the check probe this machine or its network.
+  http.SetAcceptAnyCertificate(true);
+  http.SetRefusePrivateRedirects(true);
   THttpHeaders header;
-  return Check(TCheckTarget::Of(AItem), http, header, ARaiseErr, AOutLog, nullptr);
+  TCheckOutcome outcome;
+  // The log ends with the class and the reason, also when the check raises.
+  try {
+    const bool verdict = Check(TCheckTarget::Of(AItem), http, header, ARaiseErr, AOutLog, &outcome);
+    AddLog(AOutLog, ConclusionLine(outcome));
+    return verdict;
+  } catch (...) {
+    AddLog(AOutLog, ConclusionLine(outcome));
+    throw;
+  }
 }
 
 void TSourceChecker::PrepareClient(THttpClient& AHttp) const {
@@ -161,57 +289,78 @@ void TSourceChecker::PrepareClient(THttpClient& AHttp) const {
   AHttp.SetRecvTimeOut(FPolicy.TimeoutMs);
   // The verdict needs the status only.
   AHttp.SetStatusOnly(true);
+  AHttp.SetAcceptAnyCertificate(true);
+  AHttp.SetRefusePrivateRedirects(true);
 }
 
-bool TSourceChecker::EnterHost(const String& AHost, const std::function<bool()>& AStopping) {
-  if (FPolicy.PerHost <= 0) return true;
-  std::unique_lock<std::mutex> lock(FHostLock);
+bool THostGate::Enter(const String& AHost, const std::function<bool()>& AStopping) {
+  if (FLimit <= 0) return true;
+  std::unique_lock<std::mutex> lock(FLock);
   // A stop must not wait for a busy host.
-  while (FHostProbes[AHost] >= FPolicy.PerHost) {
+  while (FProbes[AHost] >= FLimit) {
     if (AStopping && AStopping()) return false;
-    FHostFree.wait_for(lock, std::chrono::milliseconds(50));
+    FFree.wait_for(lock, std::chrono::milliseconds(50));
   }
-  ++FHostProbes[AHost];
+  ++FProbes[AHost];
   return true;
 }
 
-void TSourceChecker::LeaveHost(const String& AHost) {
-  if (FPolicy.PerHost <= 0) return;
+void THostGate::Leave(const String& AHost) {
+  if (FLimit <= 0) return;
   {
-    std::lock_guard<std::mutex> lock(FHostLock);
-    if (--FHostProbes[AHost] <= 0) FHostProbes.erase(AHost);
+    std::lock_guard<std::mutex> lock(FLock);
+    if (--FProbes[AHost] <= 0) FProbes.erase(AHost);
   }
-  FHostFree.notify_all();
+  FFree.notify_all();
+}
+
+String THostGate::HostOf(const String& AUrl) { return LowerCaseAscii(TURI(Trim(AUrl)).Host()); }
+
+String THostGate::OriginOf(const String& AUrl) {
+  const TURI uri(Trim(AUrl));
+  return LowerCaseAscii(uri.Host()) + u":" + IntToStr(uri.Port());
+}
+
+void TSourceChecker::SetPolicy(const TCheckPolicy& APolicy) {
+  FPolicy = APolicy;
+  FHosts.SetLimit(APolicy.PerHost);
+}
+
+bool TSourceChecker::ProbeOnce(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
+                               TCheckOutcome& AOutcome) {
+  AOutcome.Status = 0;
+  AOutcome.FailText.clear();
+  AOutcome.Requested = false;
+  AOutcome.Verdict = cvDead;
+  AOutcome.Reason.clear();
+  AOutcome.Note.clear();
+  try {
+    return Check(ATarget, AHttp, AHeader, false, nullptr, &AOutcome);
+  } catch (const Exception& E) {
+    AOutcome.FailText = E.Message();
+    if (AOutcome.Reason.empty()) ClassifyFailure(E, false, AOutcome);
+    return false;
+  }
 }
 
 bool TSourceChecker::CheckWithPolicy(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
                                      TCheckOutcome& AOutcome, const std::function<bool()>& AStopping) {
   const int64_t start = GetTimestamp();
-  const String host = LowerCaseAscii(TURI(Trim(ATarget.BookSourceUrl)).Host());
+  const String host = THostGate::HostOf(ATarget.BookSourceUrl);
   bool verdict = false;
-  if (EnterHost(host, AStopping)) {
+  if (FHosts.Enter(host, AStopping)) {
     for (int attempt = 0;; ++attempt) {
-      TCheckOutcome one = AOutcome;
-      one.Status = 0;
-      one.FailText.clear();
-      one.Requested = false;
-      try {
-        verdict = Check(ATarget, AHttp, AHeader, false, nullptr, &one);
-      } catch (const Exception& E) {
-        verdict = false;
-        one.FailText = E.Message();
-      }
-      AOutcome = one;
+      verdict = ProbeOnce(ATarget, AHttp, AHeader, AOutcome);
       // Only a probe that got no answer at all is worth another try.
-      if (verdict || one.Status != 0 || !one.Requested || attempt >= FPolicy.Retries || (AStopping && AStopping()))
+      if (verdict || AOutcome.Status != 0 || !AOutcome.Requested || attempt >= FPolicy.Retries ||
+          (AStopping && AStopping()))
         break;
       std::this_thread::sleep_for(std::chrono::milliseconds(FPolicy.RetryPauseMs));
     }
-    LeaveHost(host);
+    FHosts.Leave(host);
   } else {
     AOutcome.Skipped = true;
   }
   AOutcome.ElapsedMs = GetTimestamp() - start;
-  AOutcome.Verdict = verdict ? cvAlive : cvDead;
   return verdict;
 }

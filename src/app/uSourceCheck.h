@@ -33,6 +33,25 @@ struct TCheckPolicy {
   int32_t PerHost = 0;
 };
 
+// At most a given number of probes against one host at a time.
+class THostGate {
+ public:
+  void SetLimit(int32_t ALimit) { FLimit = ALimit; }
+  // Waits for the host's turn; false when AStopping says to give up first.
+  bool Enter(const String& AHost, const std::function<bool()>& AStopping);
+  void Leave(const String& AHost);
+  // The host of an address, as the gate counts it.
+  static String HostOf(const String& AUrl);
+  // Host and port: what one connection reaches.
+  static String OriginOf(const String& AUrl);
+
+ private:
+  int32_t FLimit = 0;  // 0: no limit
+  std::mutex FLock;
+  std::condition_variable FFree;
+  std::unordered_map<String, int> FProbes;
+};
+
 class TSourceChecker {
  public:
   // One check with the given client; AOutLog (may be null) receives the
@@ -40,12 +59,20 @@ class TSourceChecker {
   // ARaiseErr a failed probe raises its text.
   static bool Check(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader, bool ARaiseErr,
                     std::vector<String>* AOutLog, TCheckOutcome* AOutcome);
-  // With a client of its own (6 s to connect when logging, else 30 s).
+  // With a client of its own (6 s to connect when logging, else 30 s); the
+  // log ends with the conclusion line.
   static bool CheckSource(const JSONObject* AItem, bool ARaiseErr, std::vector<String>* AOutLog);
+  // "结论: 失效 (timeout)": the class and the reason (and a note) of an outcome.
+  static String ConclusionLine(const TCheckOutcome& AOutcome);
+  // One probe of the site address for a batch run: the outcome's verdict,
+  // reason and texts are replaced, its attempts counted on.
+  static bool ProbeOnce(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
+                        TCheckOutcome& AOutcome);
 
-  void SetPolicy(const TCheckPolicy& APolicy) { FPolicy = APolicy; }
+  void SetPolicy(const TCheckPolicy& APolicy);
   const TCheckPolicy& Policy() const { return FPolicy; }
-  // The time-outs of the policy; only the status is read.
+  // The time-outs of the policy; only the status is read; any certificate
+  // is taken; redirects to private addresses are not followed.
   void PrepareClient(THttpClient& AHttp) const;
   // A check of the batch run under the policy. AStopping tells a wait for a
   // busy host to give up: the outcome is then Skipped.
@@ -53,11 +80,6 @@ class TSourceChecker {
                        TCheckOutcome& AOutcome, const std::function<bool()>& AStopping);
 
  private:
-  bool EnterHost(const String& AHost, const std::function<bool()>& AStopping);
-  void LeaveHost(const String& AHost);
-
   TCheckPolicy FPolicy;
-  std::mutex FHostLock;
-  std::condition_variable FHostFree;
-  std::unordered_map<String, int> FHostProbes;
+  THostGate FHosts;
 };

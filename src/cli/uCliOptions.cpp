@@ -45,23 +45,30 @@ const char kUsage[] =
     "      --keep-fields LIST   what an update leaves as it was: name, group,\n"
     "                           enabled, order, comma-separated (default none)\n"
     "      --check              check every source: dead ones get the group \"失效\",\n"
-    "                           live ones lose it\n"
+    "                           live ones lose it; blocked and unverifiable ones\n"
+    "                           (bot walls, rate limits, addresses that are no\n"
+    "                           http(s) site) keep their groups\n"
+    "      --no-confirm         mark sources dead after the first failed probe\n"
+    "                           (by default every failure is probed once more\n"
+    "                           after the others, one probe per host at a time)\n"
     "      --workers N          probes of the check at a time (default 60)\n"
     "      --timeout MS         connect and receive time-out of a probe (default 30000)\n"
     "      --retries N          probe again up to N times when no HTTP answer came\n"
     "                           (default 0)\n"
     "      --per-host N         at most N probes to one host at a time (default: no\n"
     "                           limit)\n"
-    "      --drop-dead          after the check, remove the sources that failed it\n"
+    "      --drop-dead          after the check, remove the dead sources\n"
     "      --sort name|group    sort by bookSourceName or by bookSourceGroup\n"
     "      --filter TEXT        export only the sources whose group or name contains\n"
     "                           TEXT (ASCII letters compared without case)\n"
     "      --report FILE        one record per checked source: position after\n"
-    "                           dedupe (1 = first), name, URL, verdict, HTTP status,\n"
-    "                           failure text, elapsed ms; CSV when FILE ends in .csv,\n"
-    "                           JSON otherwise; '-' writes standard output; needs\n"
-    "                           --check\n"
-    "      --fail-on-dead       exit with status 3 when any source is dead\n"
+    "                           dedupe (1 = first), name, URL, verdict (alive, dead,\n"
+    "                           blocked, unverifiable), HTTP status, failure text,\n"
+    "                           elapsed ms, reason, confirmed, note, attempts; CSV\n"
+    "                           when FILE ends in .csv, JSON otherwise; '-' writes\n"
+    "                           standard output; needs --check\n"
+    "      --fail-on-dead       exit with status 3 when any source is dead (blocked\n"
+    "                           and unverifiable ones do not count)\n"
     "  -q, --quiet              no progress, log or summary on standard error\n"
     "  -h, --help               show this text\n"
     "      --version            show the version\n"
@@ -87,7 +94,7 @@ struct TRawOptions {
   std::vector<std::string> Updates;
   std::string DedupeMode, Keep, DedupeReport, KeepFields;
   bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
-       DropDead = false, FailOnDead = false;
+       DropDead = false, FailOnDead = false, NoConfirm = false;
 };
 
 // One option that takes a value: at most once, the value taken as it
@@ -162,6 +169,7 @@ void Validate(const TCliOptions& O) {
     if (!O.Report.empty()) throw TUsageError("--report needs --check");
     if (O.DropDead) throw TUsageError("--drop-dead needs --check");
     if (O.FailOnDead) throw TUsageError("--fail-on-dead needs --check");
+    if (O.NoConfirm) throw TUsageError("--no-confirm needs --check");
   }
   if (O.Output == "-" && O.Report == "-") throw TUsageError("--output and --report cannot both write standard output");
   CheckDuplicateOptions(O);
@@ -208,6 +216,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   CLI::Option* dedupeReport = ValueOption(app, "--dedupe-report", raw.DedupeReport);
   app.add_option("--update", raw.Updates)->allow_extra_args(false)->expected(1)->take_all();
   CLI::Option* keepFields = ValueOption(app, "--keep-fields", raw.KeepFields);
+  FlagOption(app, "--no-confirm", raw.NoConfirm);
 
   // CLI11 takes the words last to first. "--name=" is a value option with an
   // empty value (CLI11 would call it missing). Until "--", short options
@@ -217,7 +226,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
                                                    "--dedupe-mode", "--keep", "--dedupe-report", "--update",
                                                    "--keep-fields"};
   static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
-                                                  "--check", "--drop-dead", "--fail-on-dead"};
+                                                  "--check", "--drop-dead", "--fail-on-dead", "--no-confirm"};
   std::vector<std::string> words;
   bool options = true, value = false;
   for (const std::string& a : AArgs) {
@@ -315,6 +324,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   }
   O.DropDead = raw.DropDead;
   O.FailOnDead = raw.FailOnDead;
+  O.NoConfirm = raw.NoConfirm;
   // --help and --version are answered whatever the checks below would say.
   if (O.Help || O.Version) return O;
   Validate(O);

@@ -41,6 +41,7 @@ struct TCliOptions {
   bool HasFilter = false;
   std::string Filter;
   bool DropDead = false;
+  bool NoConfirm = false;
   bool FailOnDead = false;
   bool Quiet = false;
   bool Help = false;

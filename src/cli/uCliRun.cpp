@@ -33,7 +33,10 @@ class TBatch {
       : FOptions(AOptions),
         FInterrupt(AInterrupt),
         FWindow(AOptions.Quiet, ::isatty(STDERR_FILENO) == 1),
-        FLogic(std::make_unique<TMainLogic>(FWindow)) {}
+        FLogic(std::make_unique<TMainLogic>(FWindow)) {
+    // Nothing is taken back here: removed sources are freed at once.
+    FLogic->Sources().SetUndoLimit(0);
+  }
   ~TBatch() {
     // The logic's jobs end before the window they talk to goes.
     FLogic.reset();
@@ -142,6 +145,9 @@ void TBatch::RunStages() {
   run.RealDedupe = FOptions.Dedupe == TDedupe::Real;
   run.CheckSources = FOptions.Check;
   run.ProbeCount = FOptions.Workers;
+  run.ConfirmDead = !FOptions.NoConfirm;
+  // The report names every source; the log keeps to the counts.
+  run.ListFailures = false;
   FLogic->SetCheckTimeout(FOptions.TimeoutMs);
   FLogic->SetCheckPolicy(FOptions.Retries, 500, FOptions.PerHost);
   const int before = FLogic->Sources().Count();
@@ -158,7 +164,7 @@ void TBatch::DropDead() {
     std::lock_guard<std::mutex> lock(FLogic->Sources().Lock());
     JSONArray& data = FLogic->Sources().Data();
     for (const TCheckOutcome& o : FOutcomes)
-      if (!o.Alive() && o.Position < data.Count()) dead.insert(data.GetJsonObject(o.Position));
+      if (o.Verdict == cvDead && o.Position < data.Count()) dead.insert(data.GetJsonObject(o.Position));
   }
   FLogic->RemoveSources([&](const JSONObject* ASource) { return dead.count(ASource) > 0; });
 }
@@ -215,11 +221,13 @@ std::string TBatch::SummaryOfSets() const {
 }
 
 void TBatch::Summary() {
-  int alive = 0, dead = 0;
-  for (const TCheckOutcome& o : FOutcomes) (o.Alive() ? alive : dead) += 1;
+  int counts[4] = {};
+  for (const TCheckOutcome& o : FOutcomes) ++counts[o.Verdict];
   FWindow.Say("sources loaded: " + std::to_string(FLoaded) + ", duplicates removed: " + std::to_string(FRemoved) +
-              ", checked: " + std::to_string(FOutcomes.size()) + ", alive: " + std::to_string(alive) +
-              ", dead: " + std::to_string(dead) + ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms" + SummaryOfSets());
+              ", checked: " + std::to_string(FOutcomes.size()) + ", alive: " + std::to_string(counts[cvAlive]) +
+              ", dead: " + std::to_string(counts[cvDead]) + ", blocked: " + std::to_string(counts[cvBlocked]) +
+              ", unverifiable: " + std::to_string(counts[cvUnverifiable]) +
+              ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms" + SummaryOfSets());
 }
 
 int TBatch::Run() {
@@ -242,7 +250,8 @@ int TBatch::Run() {
     return exitRuntimeError;
   }
   Summary();
-  const bool anyDead = std::any_of(FOutcomes.begin(), FOutcomes.end(), [](const TCheckOutcome& o) { return !o.Alive(); });
+  const bool anyDead =
+      std::any_of(FOutcomes.begin(), FOutcomes.end(), [](const TCheckOutcome& o) { return o.Verdict == cvDead; });
   return FOptions.FailOnDead && anyDead ? exitDead : exitDone;
 }
 

@@ -111,8 +111,9 @@ void THttpRequest::OpenRequest(const TURI& URI) {
   if (!FWRequest->IsValid()) {
     String msg = TransportMessage(u"Error opening request: (%d) %s", *FWRequest);
     FLastError = FWRequest->LastError();
+    const THttpFailureCause cause = FWRequest->LastCause();
     CloseHandles();
-    throw EHTTPException(msg);
+    throw EHTTPException(msg, cause);
   }
 }
 
@@ -215,11 +216,11 @@ void THttpClient::SetProxySettings(const TProxySettings& V) {
   }
 }
 
-void THttpClient::DoRequestError(const String& AError) {
+void THttpClient::DoRequestError(const String& AError, THttpFailureCause ACause) {
   if (OnRequestError)
     OnRequestError(this, AError);
   else
-    throw EHTTPException(AError);
+    throw EHTTPException(AError, ACause);
 }
 
 void THttpClient::DoRequestCompleted(const THttpResult& AResult) {
@@ -244,6 +245,8 @@ THttpResult THttpClient::RunVerb(StringView AVerb, StringView AURL, TStream* ASo
     auto response = ExecuteWithHeaders(request, AHeaders, AResponseContent);
     result.FResponseInf = response;
     result.Response = response.get();
+  } catch (const EHTTPException& e) {
+    DoRequestError(e.Message(), e.Cause());
   } catch (const Exception& e) {
     DoRequestError(e.Message());
   } catch (const std::bad_alloc&) {

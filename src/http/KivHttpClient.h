@@ -341,7 +341,7 @@ class THttpClient {
   std::shared_ptr<THttpResponse> ExecuteWithHeaders(const std::shared_ptr<THttpRequest>& ARequest,
                                                     const THttpHeaders* AHeaders,
                                                     TStream* AResponseContent);
-  void DoRequestError(const String& AError);
+  void DoRequestError(const String& AError, THttpFailureCause ACause = THttpFailureCause::Other);
   void DoRequestCompleted(const THttpResult& AResult);
   void ApplyProxy(THttpRequest& ARequest);
   bool PrepareServerCredential(THttpRequest& ARequest, THttpResponse* AResponse, THTTPState& S);

@@ -803,6 +803,10 @@ bool TForm1::RunReplaceGroupDialog(TReplaceGroupInput& AInput) { return TfrmRepl
 
 void TForm1::ShowError(const String& AMessage) { ShowErrorBox(this, Q(AMessage)); }
 
+void TForm1::ShowWarning(const String& AMessage) {
+  ShowMessage({this, QMessageBox::Warning, QStringLiteral("提示"), Q(AMessage), QMessageBox::Ok});
+}
+
 void TForm1::ShowFileState(const String& AFileName, bool AModified) {
   QString title = QApplication::applicationName();
   if (!AFileName.empty()) title += QStringLiteral(" - ") + QFileInfo(Q(AFileName)).fileName();
@@ -862,3 +866,8 @@ void TForm1::StartStatusTimer() { Timer1->start(); }
 void TForm1::StopStatusTimer() { Timer1->stop(); }
 void TForm1::ShowWaitDialog() { TForm2::ShowWait(this, *FLogic); }
 void TForm1::CloseWaitDialog() { TForm2::RequestClose(); }
+
+void TForm1::SetWaitText(const String& AText) {
+  if (TForm2* wait = TForm2::Current())
+    wait->Label1->setText(AText.empty() ? QStringLiteral("正在处理, 请等待...") : Q(AText));
+}

@@ -99,6 +99,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   bool ChooseReportFile(const String& ATitle, String& AFileName) override;
   bool RunReplaceGroupDialog(TReplaceGroupInput& AInput) override;
   void ShowError(const String& AMessage) override;
+  void ShowWarning(const String& AMessage) override;
   void SourceLeaving(JSONObject* AItem) override;
   void ShowFileState(const String& AFileName, bool AModified) override;
   bool AskYesNo(const String& AText, const String& ATitle, bool ADefault) override;
@@ -112,6 +113,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   void StopStatusTimer() override;
   void ShowWaitDialog() override;
   void CloseWaitDialog() override;
+  void SetWaitText(const String& AText) override;
   bool IsDestroying() override { return FDestroying; }
 
   // ---- commands

@@ -137,7 +137,9 @@ TEST_F(BatchRunTest, DedupeThenCheck) {
   EXPECT_EQ(Item(0).bookSourceName(), u"a");
   EXPECT_EQ(Item(1).bookSourceGroup(), u"失效");
   std::vector<String> m = Messages();
-  EXPECT_EQ(m, (std::vector<String>{u"正在初始化任务...", u"正在去重复...", u"正在校验书源...", u"任务结束"}));
+  EXPECT_EQ(m, (std::vector<String>{u"正在初始化任务...", u"正在去重复...", u"正在校验书源...", u"正在复查失效书源...",
+                                     u"有效 1, 失效 1, 受阻 0, 无法校验 0",
+                                     FromUtf8("失效: b " + U("/err") + " (http-500, 已复查)"), u"任务结束"}));
   EXPECT_EQ(win.Status[0], u"书源总数：2个, 当前: 2个");
 }
 
@@ -153,7 +155,7 @@ TEST_F(BatchRunTest, EmptyCollectionWithCheckEndsAtOnce) {
   win.Options.RemoveRepeat = false;
   win.Options.CheckSources = true;
   logic->Button1Click();
-  EXPECT_EQ(Messages(), (std::vector<String>{u"正在初始化任务...", u"任务结束"}));
+  EXPECT_EQ(Messages(), (std::vector<String>{u"正在初始化任务...", u"有效 0, 失效 0, 受阻 0, 无法校验 0", u"任务结束"}));
 }
 
 TEST_F(BatchRunTest, StopDuringDedupeWithCheckPendingEndsTheRun) {
@@ -185,6 +187,7 @@ TEST_F(BatchRunTest, StopDuringCheckClaimsNoNewSource) {
   win.Options.RemoveRepeat = false;
   win.Options.CheckSources = true;
   win.Options.WorkerCount = u"5";  // 4 check jobs
+  win.Options.ConfirmDead = false;  // failures are marked as they come
   bool stopped = false;
   win.WhileWaiting = [&](FakeMainWindow&) {
     if (!stopped && silent->Accepted() >= 2) {
@@ -219,7 +222,10 @@ TEST_F(BatchRunTest, TwoRunsInARowDoNotMix) {
   win.Options.CheckSources = true;
   for (int run = 0; run < 3; ++run) {
     logic->Button1Click();
-    EXPECT_EQ(Messages(), (std::vector<String>{u"正在初始化任务...", u"任务结束"})) << run;
+    EXPECT_EQ(Messages(), (std::vector<String>{u"正在初始化任务...", u"正在复查失效书源...",
+                                               u"有效 1, 失效 1, 受阻 0, 无法校验 0",
+                                               FromUtf8("失效: b " + U("/err") + " (http-500, 已复查)"), u"任务结束"}))
+        << run;
     EXPECT_EQ(Item(1).bookSourceGroup(), u"失效");
     EXPECT_EQ(Item(0).bookSourceGroup(), u"");
   }

@@ -64,8 +64,8 @@ class CheckTest : public ::testing::Test {
     return TSourceChecker::CheckSource(&o, raise, log);
   }
   static std::vector<String> Lines(const std::vector<String>& log) {
-    // the last line is the elapsed time
-    return std::vector<String>(log.begin(), log.end() - (log.empty() ? 0 : 1));
+    // the last two lines are the elapsed time and the conclusion
+    return std::vector<String>(log.begin(), log.end() - std::min<size_t>(log.size(), 2));
   }
 
   static TLocalHttpServer* server;
@@ -80,23 +80,26 @@ TEST_F(CheckTest, SiteVerdictsWithTheirLogLines) {
     std::string url;
     bool verdict;
     std::u16string first;
+    std::u16string conclusion;  // the last line
   } cases[] = {
-      {U("/ok"), true, u"书源URL连接成功."},
-      {U("/nf"), true, u"书源URL连接成功."},
-      {U("/redir"), true, u"书源URL连接成功."},
-      {U("/err"), false, FromUtf8("书源URL测试失败(StatusCode: 500, " + U("/err") + ").")},
-      {U("/moved"), false, u""},
-      {"-", false, u"无效的书源URL."},
-      {"ftp://127.0.0.1/", false, u"无效的书源URL."},
-      {refused, false, u"书源URL测试出错("},
+      {U("/ok"), true, u"书源URL连接成功.", u"结论: 有效 (ok)"},
+      {U("/nf"), true, u"书源URL连接成功.", u"结论: 有效 (ok)"},
+      {U("/redir"), true, u"书源URL连接成功.", u"结论: 有效 (ok)"},
+      {U("/err"), false, FromUtf8("书源URL测试失败(StatusCode: 500, " + U("/err") + ")."), u"结论: 失效 (http-500)"},
+      {U("/moved"), false, u"", u"结论: 失效 (redirect-loop)"},
+      {"-", false, u"无效的书源URL.", u"结论: 无法校验 (not-http)"},
+      {"ftp://127.0.0.1/", false, u"无效的书源URL.", u"结论: 无法校验 (not-http)"},
+      {refused, false, u"书源URL测试出错(", u"结论: 失效 (refused)"},
   };
   for (auto& c : cases) {
     std::vector<String> log;
     EXPECT_EQ(Check(Src("S", c.url), &log), c.verdict) << c.url;
-    ASSERT_GE(log.size(), 2u) << c.url;
+    ASSERT_GE(log.size(), 3u) << c.url;
     EXPECT_EQ(log[0].substr(0, c.first.size()), c.first) << c.url << " " << ToUtf8(log[0]);
-    EXPECT_EQ(log.back().substr(0, 3), u"用时 ") << c.url;
-    EXPECT_EQ(log.back().substr(log.back().size() - 4), u" ms.") << c.url;
+    const String& time = log[log.size() - 2];
+    EXPECT_EQ(time.substr(0, 3), u"用时 ") << c.url;
+    EXPECT_EQ(time.substr(time.size() - 4), u" ms.") << c.url;
+    EXPECT_EQ(log.back(), c.conclusion) << c.url;
     // Without a log the verdict is the same.
     EXPECT_EQ(Check(Src("S", c.url), nullptr), c.verdict) << c.url;
   }
@@ -129,7 +132,7 @@ TEST_F(CheckTest, MissingAddressIsLoggedAndRaisedWhateverRaiseErrSays) {
     } catch (const Exception& E) {
       EXPECT_EQ(E.Message(), u"书源URL无效");
     }
-    EXPECT_EQ(log, (std::vector<String>{u"书源URL未设置."}));
+    EXPECT_EQ(log, (std::vector<String>{u"书源URL未设置.", u"结论: 无法校验 (not-http)"}));
   }
 }
 
@@ -142,7 +145,7 @@ TEST_F(CheckTest, RaiseErrGivesTwoLinesAndTheSecondText) {
   } catch (const Exception& E) {
     EXPECT_EQ(E.Message(), u"书源URL测试出错(" + failed + u").");
   }
-  EXPECT_EQ(log, (std::vector<String>{failed, u"书源URL测试出错(" + failed + u")."}));
+  EXPECT_EQ(log, (std::vector<String>{failed, u"书源URL测试出错(" + failed + u").", u"结论: 失效 (http-500)"}));
 }
 
 TEST_F(CheckTest, SearchAndDiscoverProbes) {
@@ -185,23 +188,24 @@ TEST_F(CheckTest, FailedSiteSkipsSearchAndDiscover) {
   o.SetString(u"ruleFindUrl", u"A::" + FromUtf8(U("/ok")));
   std::vector<String> log;
   EXPECT_FALSE(TSourceChecker::CheckSource(&o, false, &log));
-  EXPECT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.size(), 3u);
 }
 
 TEST_F(CheckTest, EditorTestWritesLinesAndVerdict) {
   win.Editor = u"{\"bookSourceName\":\"x\"}";
   logic->TestEditorText();
-  EXPECT_EQ(win.LogLines, (std::vector<String>{u"书源URL未设置."}));
+  EXPECT_EQ(win.LogLines, (std::vector<String>{u"书源URL未设置.", u"结论: 无法校验 (not-http)"}));
   EXPECT_EQ(win.Errors, (std::vector<String>{u"书源URL无效"}));
 
   win.LogLines.clear();
   win.Editor = u"{\"bookSourceUrl\":\"-\"}";
   logic->TestEditorText();
-  ASSERT_EQ(win.LogLines.size(), 3u);
+  ASSERT_EQ(win.LogLines.size(), 4u);
   EXPECT_EQ(win.LogLines[0], u"无效的书源URL.");
   EXPECT_EQ(win.LogLines[1].substr(0, 3), u"用时 ");
-  EXPECT_EQ(win.LogMessages()[2], u"书源异常!");
-  EXPECT_EQ(win.LogLines[2][0], u'[');
+  EXPECT_EQ(win.LogLines[2], u"结论: 无法校验 (not-http)");
+  EXPECT_EQ(win.LogMessages()[3], u"书源异常!");
+  EXPECT_EQ(win.LogLines[3][0], u'[');
 
   win.LogLines.clear();
   win.Editor = FromUtf8(Src("S", U("/ok")));

@@ -34,6 +34,7 @@ class FakeMainWindow : public IMainWindow {
   std::deque<String> OpenFiles, SaveFiles;
   std::deque<TReplaceGroupInput> ReplaceInputs;  // empty = cancelled
   std::vector<String> Errors;
+  std::vector<String> Warnings;
   std::vector<JSONObject*> Leaving;
 
   TRunOptions Options;
@@ -44,6 +45,7 @@ class FakeMainWindow : public IMainWindow {
   bool ProgressVisible = false;
   bool TimerOn = false;
   int WaitShown = 0;
+  std::vector<String> WaitTexts;
   std::atomic<bool> CloseRequested{false};
   // Called while the wait dialog is up (once after it opens, then every pump).
   std::function<void(FakeMainWindow&)> WhileWaiting;
@@ -101,6 +103,7 @@ class FakeMainWindow : public IMainWindow {
     return true;
   }
   void ShowError(const String& AMessage) override { Errors.push_back(AMessage); }
+  void ShowWarning(const String& AMessage) override { Warnings.push_back(AMessage); }
   void SourceLeaving(JSONObject* AItem) override { Leaving.push_back(AItem); }
 
   TRunOptions ReadRunOptions() override { return Options; }
@@ -136,6 +139,7 @@ class FakeMainWindow : public IMainWindow {
     }
   }
   void CloseWaitDialog() override { CloseRequested = true; }
+  void SetWaitText(const String& AText) override { WaitTexts.push_back(AText); }
   bool IsDestroying() override { return false; }
 
   // Log lines without their time stamps.

@@ -64,6 +64,58 @@ TEST(LogicApi, StreamsMergeAndErrorsNameTheStreamAsGiven) {
   EXPECT_EQ(logic.Sources().Count(), 3);  // a failed stream merges nothing
 }
 
+// Text after the first value is read, not dropped: concatenated files and
+// one source a line load whole, and the log says how many values came.
+TEST(LogicApi, EveryTopLevelValueIsRead) {
+  const std::string a = Src("a", "http://a/"), b = Src("b", "http://b/"), c = Src("c", "http://c/");
+  struct TCase {
+    std::string Text;
+    std::vector<String> Names;
+    String Logged;  // empty: no line
+  };
+  const TCase cases[] = {
+      {"[" + a + "]", {u"a"}, u""},
+      {"[" + a + "]\n[" + b + "," + c + "]", {u"a", u"b", u"c"}, u"-: 读取了 2 个JSON值"},
+      {a + "\n" + b + "\n" + c + "\n", {u"a", u"b", u"c"}, u"-: 读取了 3 个JSON值"},
+      {"[" + a + "]" + b, {u"a", u"b"}, u"-: 读取了 2 个JSON值"},
+  };
+  for (const TCase& t : cases) {
+    FakeMainWindow win;
+    TMainLogic logic(win);
+    win.Logic = &logic;
+    Merge(logic, t.Text);
+    EXPECT_EQ(NamesOf(logic), t.Names) << t.Text;
+    const std::vector<String> logged = win.LogMessages();
+    EXPECT_EQ(logged.empty() ? String() : logged.back(), t.Logged) << t.Text;
+  }
+  // Junk after whole values (an overwritten file's tail, a comment, a value
+  // cut off) leaves them loaded, and the user is told where it begins.
+  const std::pair<std::string, String> junk[] = {
+      {"[" + a + "]\n  x", u"第2行第3列"},
+      {"[" + a + "]\n# comment", u"第2行第1列"},
+      {"[" + a + "]\n{\"bookSourceUrl\": ", u"第2行"},
+  };
+  for (const auto& [text, place] : junk) {
+    FakeMainWindow win;
+    TMainLogic logic(win);
+    win.Logic = &logic;
+    Merge(logic, text);
+    EXPECT_EQ(NamesOf(logic), std::vector<String>{u"a"}) << text;
+    ASSERT_EQ(win.Warnings.size(), 1u) << text;
+    EXPECT_EQ(win.Warnings[0].substr(0, 19), u"-: 其后的内容不是JSON，已忽略。") << ToUtf8(win.Warnings[0]);
+    EXPECT_NE(win.Warnings[0].find(place), String::npos) << ToUtf8(win.Warnings[0]);
+  }
+  // A first value that is not whole is the usual syntax error: nothing loads.
+  TMainLogic logic;
+  try {
+    Merge(logic, "[" + a + ", {");
+    ADD_FAILURE() << "a broken file accepted";
+  } catch (const Exception& E) {
+    EXPECT_EQ(E.Message().substr(0, 3), u"第1行") << ToUtf8(E.Message());
+  }
+  EXPECT_EQ(logic.Sources().Count(), 0);
+}
+
 TEST(LogicApi, FilterRemoveAndSortWithoutAWindow) {
   TMainLogic logic;
   Merge(logic, "[" + Src("c", "http://c/", "Vip") + "," + Src("a", "http://a/") + "," + Src("vb", "http://b/", "x") +
@@ -244,7 +296,7 @@ TEST(CheckReport, CsvFieldsThatLookLikeFormulas) {
     o.BookSourceUrl = u"http://a/";
     const std::string csv = CheckReportCsv({o});
     const std::string line = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_EQ(line, "1," + c.Field + ",http://a/,dead,0,,0\r\n") << ToUtf8(c.Name);
+    EXPECT_EQ(line, "1," + c.Field + ",http://a/,dead,0,,0,,false,,0\r\n") << ToUtf8(c.Name);
     std::unique_ptr<JSONBase> json(JSONBase::Parser(FromUtf8(CheckReportJson({o})), true));
     EXPECT_EQ(static_cast<JSONArray*>(json.get())->GetJsonObject(0)->GetString(u"bookSourceName"), c.Name);
   }
@@ -259,19 +311,46 @@ TEST(CheckReport, CsvAndJsonColumns) {
   alive.Verdict = cvAlive;
   alive.Status = 200;
   alive.ElapsedMs = 12;
+  alive.Reason = u"ok";
+  alive.Note = u"tls-untrusted";
+  alive.Attempts = 1;
   TCheckOutcome dead;
   dead.Position = 4;
   dead.BookSourceName = u"b";
-  dead.BookSourceUrl = u"-";
-  dead.FailText = u"无效的书源URL.\r\nx";
-  EXPECT_EQ(CheckReportCsv({alive, dead}),
-            "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs\r\n"
-            "1,\"笔趣阁, \"\"新\"\"\",http://a/,alive,200,,12\r\n"
-            "5,b,\"'-\",dead,0,\"无效的书源URL.\r\nx\",0\r\n");
+  dead.BookSourceUrl = u"http://b/";
+  dead.FailText = u"书源URL测试出错(x).\r\nx";
+  dead.Reason = u"timeout";
+  dead.Confirmed = true;
+  dead.Attempts = 2;
+  dead.ElapsedMs = 3001;
+  TCheckOutcome odd;
+  odd.Position = 5;
+  odd.BookSourceName = u"c";
+  odd.BookSourceUrl = u"-";
+  odd.Verdict = cvUnverifiable;
+  odd.Reason = u"not-http";
+  odd.FailText = u"无效的书源URL.";
+  TCheckOutcome wall;
+  wall.Position = 6;
+  wall.BookSourceName = u"d";
+  wall.BookSourceUrl = u"https://d/";
+  wall.Verdict = cvBlocked;
+  wall.Reason = u"bot-wall";
+  wall.Status = 403;
+  wall.Attempts = 1;
+  // Earlier columns keep their places; the new ones follow.
+  EXPECT_EQ(CheckReportCsv({alive, dead, odd, wall}),
+            "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts\r\n"
+            "1,\"笔趣阁, \"\"新\"\"\",http://a/,alive,200,,12,ok,false,tls-untrusted,1\r\n"
+            "5,b,http://b/,dead,0,\"书源URL测试出错(x).\r\nx\",3001,timeout,true,,2\r\n"
+            "6,c,\"'-\",unverifiable,0,无效的书源URL.,0,not-http,false,,0\r\n"
+            "7,d,https://d/,blocked,403,,0,bot-wall,false,,1\r\n");
   EXPECT_EQ(CheckReportJson({dead}),
             "[\r\n    {\r\n        \"position\": 5,\r\n        \"bookSourceName\": \"b\",\r\n"
-            "        \"bookSourceUrl\": \"-\",\r\n        \"verdict\": \"dead\",\r\n        \"status\": 0,\r\n"
-            "        \"failText\": \"无效的书源URL.\\r\\nx\",\r\n        \"elapsedMs\": 0\r\n    }\r\n]");
+            "        \"bookSourceUrl\": \"http://b/\",\r\n        \"verdict\": \"dead\",\r\n        \"status\": 0,\r\n"
+            "        \"failText\": \"书源URL测试出错(x).\\r\\nx\",\r\n        \"elapsedMs\": 3001,\r\n"
+            "        \"reason\": \"timeout\",\r\n        \"confirmed\": true,\r\n        \"note\": \"\",\r\n"
+            "        \"attempts\": 2\r\n    }\r\n]");
   EXPECT_EQ(CheckReport({dead}, u"r.CSV"), CheckReportCsv({dead}));
   EXPECT_EQ(CheckReport({dead}, u"r.json"), CheckReportJson({dead}));
   EXPECT_EQ(CheckReport({dead}, u"-"), CheckReportJson({dead}));

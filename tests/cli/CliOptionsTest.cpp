@@ -55,6 +55,7 @@ TEST(CliOptions, UsageErrors) {
       {{"a.json", "--report", "r.json"}, "--report needs --check"},
       {{"a.json", "--drop-dead"}, "--drop-dead needs --check"},
       {{"a.json", "--fail-on-dead"}, "--fail-on-dead needs --check"},
+      {{"a.json", "--no-confirm"}, "--no-confirm needs --check"},
       {{"a.json", "--dedupe", "--dedupe-strict"}, "exclude each other"},
       {{"a.json", "--sort", "date"}, "--sort takes"},
       {{"a.json", "--workers", "0"}, "--workers needs a whole number"},

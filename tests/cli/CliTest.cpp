@@ -175,6 +175,28 @@ TEST(CliExport, StandardInputNeedsNoTemporaryFile) {
   EXPECT_EQ(dir.Leaves(), std::vector<std::string>{"out.json"});
 }
 
+// `cat a.json b.json > all.json` keeps both files' sources.
+TEST(CliExport, ConcatenatedFilesLoadWhole) {
+  TempDir dir;
+  dir.Write("all.json", "[" + Src("a", "http://a/") + "]\n[" + Src("b", "http://b/") + "]\n" +
+                            Src("c", "http://c/") + "\n");
+  const TCliResult r = RunCli({dir / "all.json", "-o", dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_TRUE(Has(r.Err, "all.json: 读取了 3 个JSON值")) << r.Err;
+}
+
+// A published file whose array is followed by the tail of an older file
+// loads its 78 sources; the junk is named, not silently dropped.
+TEST(CliExport, JunkAfterTheSourcesIsNamed) {
+  TempDir dir;
+  const std::string file = std::string(TANVORK_TEST_DATA) + "/real/cwl666_freebook3_data.json";
+  const TCliResult r = RunCli({file, "-o", dir / "out.json", "-q"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Names(dir / "out.json").size(), 78u);
+  EXPECT_TRUE(Has(r.Err, "tanvork-cli: warning: " + file + ": 其后的内容不是JSON，已忽略。第2683行第1列")) << r.Err;
+}
+
 TEST(CliExport, WithoutOutputNothingIsWritten) {
   TempDir dir;
   dir.Write("in.json", ReadFile(kData + "first.json"));
@@ -381,6 +403,10 @@ class CliCheckTest : public ::testing::Test {
     s.Get("/nf", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     s.Get("/err", [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
     s.Get("/redir", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok", 302); });
+    s.Get("/wall", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 403;
+      res.set_header("cf-mitigated", "challenge");
+    });
     server->Start();
     silent = new TRawServer([](int fd, const std::string&) {
       char b[256];
@@ -399,21 +425,22 @@ class CliCheckTest : public ::testing::Test {
   struct TExpect {
     std::string Name, Url, Group, Verdict;
     int Status;
-    std::string FailPrefix;
+    std::string FailPrefix, Reason;
   };
   // Every kind of site once; the revived source carries an old mark.
   static std::vector<TExpect> Sites() {
     const std::string refused = "http://127.0.0.1:" + std::to_string(refusedPort) + "/";
     return {
-        {"alive", server->Url("/ok"), "", "alive", 200, ""},
-        {"notfound", server->Url("/nf"), "", "alive", 404, ""},
+        {"alive", server->Url("/ok"), "", "alive", 200, "", "ok"},
+        {"notfound", server->Url("/nf"), "", "alive", 404, "", "ok"},
         {"broken", server->Url("/err"), "失效", "dead", 500,
-         "书源URL测试失败(StatusCode: 500, " + server->Url("/err") + ")."},
-        {"moved", server->Url("/redir"), "", "alive", 200, ""},
-        {"refused", refused, "失效", "dead", 0, "书源URL测试出错("},
-        {"silent", silent->Url("/"), "A; 失效", "dead", 0, "书源URL测试出错("},
-        {"revived", server->Url("/ok"), "B", "alive", 200, ""},
-        {"dash", "-", "失效", "dead", 0, "无效的书源URL."},  // not probed at all
+         "书源URL测试失败(StatusCode: 500, " + server->Url("/err") + ").", "http-500"},
+        {"moved", server->Url("/redir"), "", "alive", 200, "", "ok"},
+        {"refused", refused, "失效", "dead", 0, "书源URL测试出错(", "refused"},
+        {"silent", silent->Url("/"), "A; 失效", "dead", 0, "书源URL测试出错(", "timeout"},
+        {"revived", server->Url("/ok"), "B", "alive", 200, "", "ok"},
+        // Not probed at all, and not marked: an address that is no site proves nothing.
+        {"dash", "-", "", "unverifiable", 0, "无效的书源URL.", "not-http"},
     };
   }
   static std::string SitesFile(const TempDir& ADir) {
@@ -439,7 +466,7 @@ TEST_F(CliCheckTest, MarksExportAndJsonReport) {
   const TCliResult r = RunCli({SitesFile(dir), "--check", "--timeout", "500", "--report", dir / "report",
                                "--fail-on-dead", "-o", dir / "out.json"});
   EXPECT_EQ(r.Status, 3) << r.Err;
-  EXPECT_TRUE(Has(r.Err, "checked: 8, alive: 4, dead: 4")) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "checked: 8, alive: 4, dead: 3, blocked: 0, unverifiable: 1")) << r.Err;
   const std::vector<TExpect> sites = Sites();
   auto out = LoadArray(dir / "out.json");
   ASSERT_EQ(out->Count(), int(sites.size()));
@@ -453,6 +480,11 @@ TEST_F(CliCheckTest, MarksExportAndJsonReport) {
     EXPECT_EQ(ToUtf8(rec->GetString(u"bookSourceName")), e.Name);
     EXPECT_EQ(ToUtf8(rec->GetString(u"bookSourceUrl")), e.Url);
     EXPECT_EQ(ToUtf8(rec->GetString(u"verdict")), e.Verdict) << e.Name;
+    EXPECT_EQ(ToUtf8(rec->GetString(u"reason")), e.Reason) << e.Name;
+    // Every dead source was probed again before it was marked.
+    EXPECT_EQ(rec->GetBoolean(u"confirmed"), e.Verdict == "dead") << e.Name;
+    EXPECT_EQ(rec->GetString(u"attempts"),
+              FromUtf8(e.Verdict == "dead" ? "2" : e.Verdict == "alive" ? "1" : "0")) << e.Name;
     EXPECT_EQ(rec->GetString(u"status"), FromUtf8(std::to_string(e.Status))) << e.Name;
     const std::string fail = ToUtf8(rec->GetString(u"failText"));
     if (e.FailPrefix.empty())
@@ -472,7 +504,7 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
   const TCliResult r = RunCli({SitesFile(dir), "--check", "--timeout", "500", "--report", dir / "r.CSV",
                                "--drop-dead", "-o", dir / "out.json"});
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"alive", "notfound", "moved", "revived"}));
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"alive", "notfound", "moved", "revived", "dash"}));
 
   const std::string csv = ReadFile(dir / "r.CSV");
   std::vector<std::string> lines;
@@ -484,7 +516,8 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
   }
   const std::vector<TExpect> sites = Sites();
   ASSERT_EQ(lines.size(), sites.size() + 1);
-  EXPECT_EQ(lines[0], "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs");
+  EXPECT_EQ(lines[0], "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,"
+                      "attempts");
   for (size_t i = 0; i < sites.size(); ++i) {
     const TExpect& e = sites[i];
     // A field starting with '-' is no formula for a spreadsheet: an apostrophe and quotes.
@@ -497,7 +530,10 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
       EXPECT_EQ(lines[i + 1].rfind(head + "\"" + e.FailPrefix + "\",", 0), 0u) << lines[i + 1];
     }
     if (e.Verdict == "alive") {
-      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+"))) << lines[i + 1];
+      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+,ok,false,,1"))) << lines[i + 1];
+    }
+    if (e.Verdict == "dead") {
+      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,[0-9]+," + e.Reason + ",true,,2"))) << lines[i + 1];
     }
   }
 }
@@ -520,6 +556,29 @@ TEST_F(CliCheckTest, ReportOnStandardOutputAfterDedupe) {
   EXPECT_EQ(report->GetJsonObject(1)->GetString(u"verdict"), u"dead");
 }
 
+// --fail-on-dead counts dead sources only: a bot wall or an address that is
+// no site does not fail a scheduled job.
+TEST_F(CliCheckTest, FailOnDeadCountsOnlyDeadSources) {
+  TempDir dir;
+  dir.Write("quiet.json", "[" + Src("wall", server->Url("/wall")) + "," + Src("dash", "-") + "," +
+                              Src("ok", server->Url("/ok")) + "]");
+  TCliResult r = RunCli({dir / "quiet.json", "--check", "--fail-on-dead", "--report", dir / "r.json"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "alive: 1, dead: 0, blocked: 1, unverifiable: 1")) << r.Err;
+  auto report = LoadArray(dir / "r.json");
+  ASSERT_EQ(report->Count(), 3);
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"verdict"), u"blocked");
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"reason"), u"bot-wall");
+  dir.Write("dead.json", "[" + Src("wall", server->Url("/wall")) + "," + Src("err", server->Url("/err")) + "]");
+  r = RunCli({dir / "dead.json", "--check", "--fail-on-dead", "--no-confirm", "--report", dir / "r.json"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  report = LoadArray(dir / "r.json");
+  ASSERT_EQ(report->Count(), 2);
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"reason"), u"http-500");
+  EXPECT_FALSE(report->GetJsonObject(1)->GetBoolean(u"confirmed"));  // --no-confirm: one probe
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"attempts"), u"1");
+}
+
 TEST_F(CliCheckTest, RetriesTurnAFlakySiteAlive) {
   struct TCase {
     const char* Retries;
@@ -537,7 +596,8 @@ TEST_F(CliCheckTest, RetriesTurnAFlakySiteAlive) {
     TempDir dir;
     dir.Write("s.json", "[" + Src("flaky", flaky.Url("/")) + "]");
     const TCliResult r =
-        RunCli({dir / "s.json", "--check", "--timeout", "2000", "--retries", c.Retries, "-o", dir / "out.json"});
+        RunCli({dir / "s.json", "--check", "--no-confirm", "--timeout", "2000", "--retries", c.Retries, "-o",
+                dir / "out.json"});
     ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(seen.load(), c.Requests) << "retries " << c.Retries;
     auto out = LoadArray(dir / "out.json");
@@ -657,9 +717,10 @@ TEST_F(CliCheckTest, LogLinesWhenNotATerminalNothingWhenQuiet) {
     else
       summary = l;
   }
-  EXPECT_EQ(messages, (std::vector<std::string>{"正在初始化任务...", "正在去重复...", "正在校验书源...", "任务结束"}));
+  EXPECT_EQ(messages, (std::vector<std::string>{"正在初始化任务...", "正在去重复...", "正在校验书源...",
+                                                "有效 1, 失效 0, 受阻 0, 无法校验 0", "任务结束"}));
   EXPECT_TRUE(std::regex_match(summary, std::regex("sources loaded: 2, duplicates removed: 1, checked: 1, alive: 1, "
-                                                   "dead: 0, elapsed: [0-9]+ ms")))
+                                                   "dead: 0, blocked: 0, unverifiable: 0, elapsed: [0-9]+ ms")))
       << summary;
 
   r = RunCli({dir / "s.json", "--dedupe", "--check", "-q"});
@@ -681,6 +742,7 @@ TEST_F(CliCheckTest, ProgressBarOnATerminal) {
   EXPECT_FALSE(Has(r.Out, "] 任务结束")) << "no log lines on a terminal";
   EXPECT_TRUE(Has(r.Out, "checked: 4, alive: 0, dead: 4"));
 }
+
 
 // ---------------------------------------------------------------- duplicate sets and updates
 

@@ -383,10 +383,11 @@ void TMainWindowTest::testEditorText_data() {
   QTest::addColumn<QStringList>("logPatterns");
   QTest::addColumn<QString>("error");
   QTest::addColumn<bool>("verdictLine");
-  QTest::newRow("no bookSourceUrl") << R"({"bookSourceName": "无址"})" << QStringList{"^书源URL未设置\\.$"}
+  QTest::newRow("no bookSourceUrl") << R"({"bookSourceName": "无址"})"
+                                    << QStringList{"^书源URL未设置\\.$", "^结论: 无法校验 \\(not-http\\)$"}
                                     << QStringLiteral("书源URL无效") << false;
   QTest::newRow("url '-'") << R"({"bookSourceName": "x", "bookSourceUrl": "-"})"
-                           << QStringList{"^无效的书源URL\\.$", "^用时 \\d+ ms\\.$",
+                           << QStringList{"^无效的书源URL\\.$", "^用时 \\d+ ms\\.$", "^结论: 无法校验 \\(not-http\\)$",
                                           "^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] 书源异常!$"}
                            << QString() << true;
   QTest::newRow("not JSON") << "{\"bookSourceUrl\": " << QStringList{} << QStringLiteral("*") << false;
