@@ -241,6 +241,9 @@ class JSONBase {
 
   // Writing.
   virtual String Encode(int AIndent, bool ADoEscape) const;
+  // One line, no blank after names whatever JsonNameAfterSpace says, other
+  // scripts as they are: the text request bodies and address options carry.
+  String EncodeCompact() const;
   String ToString(int AIndent, bool ADoEscape) const { return Encode(AIndent, ADoEscape); }
   String ToString() const { return Encode(0, true); }
   String Value() const { return Encode(0, true); }

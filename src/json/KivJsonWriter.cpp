@@ -351,7 +351,8 @@ class TOut8 {
 
 class TJsonWriter {
  public:
-  TJsonWriter(int AIndent, bool ADoEscape) : FIndent(AIndent > 0 ? AIndent : 0), FEscape(ADoEscape) {}
+  TJsonWriter(int AIndent, bool ADoEscape, bool ANameSpace = JsonNameAfterSpace)
+      : FIndent(AIndent > 0 ? AIndent : 0), FEscape(ADoEscape), FNameSpace(ANameSpace) {}
 
   template <class S>
   void Write(S& FOut, const JSONBase* T, int level) {
@@ -376,7 +377,7 @@ class TJsonWriter {
         FOut.Need(3);
         FOut.Put(u'"');
         FOut.Put(u':');
-        if (JsonNameAfterSpace) FOut.Put(u' ');
+        if (FNameSpace) FOut.Put(u' ');
       }
       WriteValue(FOut, T, r, i, level);
       if (i + 1 < n) {
@@ -471,12 +472,20 @@ class TJsonWriter {
 
   int FIndent;
   bool FEscape;
+  bool FNameSpace;
   String FBreak;
 };
 
 String JSONBase::Encode(int AIndent, bool ADoEscape) const {
   TJsonWriter w(AIndent, ADoEscape);
   TOut out(EstimateLength(this, w.Indent(), 0));
+  w.Write(out, this, 0);
+  return out.Take();
+}
+
+String JSONBase::EncodeCompact() const {
+  TJsonWriter w(0, false, false);
+  TOut out(EstimateLength(this, 0, 0));
   w.Write(out, this, 0);
   return out.Take();
 }

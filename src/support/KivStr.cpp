@@ -316,10 +316,13 @@ namespace {
 // One converter per thread and direction: iconv descriptors are not shareable.
 class TIconv {
  public:
-  TIconv(const char* to, const char* from) : FCd(iconv_open(to, from)) {
-    if (FCd == reinterpret_cast<iconv_t>(-1)) throw Exception(FromUtf8(std::string("iconv: no converter ") + from + " -> " + to));
+  TIconv(const char* to, const char* from, bool AThrow = true) : FCd(iconv_open(to, from)) {
+    if (!Valid() && AThrow) throw Exception(FromUtf8(std::string("iconv: no converter ") + from + " -> " + to));
   }
-  ~TIconv() { iconv_close(FCd); }
+  ~TIconv() {
+    if (Valid()) iconv_close(FCd);
+  }
+  bool Valid() const { return FCd != reinterpret_cast<iconv_t>(-1); }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
   // Converts as far as possible; returns (size_t)-1 with errno on a stop.
@@ -343,12 +346,10 @@ TIconv& FromGb18030() {
   return cv;
 }
 
-}  // namespace
-
-Bytes AnsiEncode(StringView S) {
+// UTF-16 through an encoder; an unmappable character or a lone surrogate gives '?'.
+Bytes EncodeThrough(TIconv& cv, StringView S) {
   Bytes out;
   if (S.empty()) return out;
-  TIconv& cv = ToGbk();
   cv.Reset();
   out.resize(S.size() * 2 + 8);
   char* in = const_cast<char*>(reinterpret_cast<const char*>(S.data()));
@@ -382,6 +383,17 @@ Bytes AnsiEncode(StringView S) {
   }
   out.resize(static_cast<size_t>(o - out.data()));
   return out;
+}
+
+}  // namespace
+
+Bytes AnsiEncode(StringView S) { return EncodeThrough(ToGbk(), S); }
+
+bool EncodeCharset(StringView S, const char* ACharset, Bytes& AOut) {
+  TIconv cv(ACharset, "UTF-16LE", false);
+  if (!cv.Valid()) return false;
+  AOut = EncodeThrough(cv, S);
+  return true;
 }
 
 String AnsiDecode(const void* Bytes, int64_t Len) {

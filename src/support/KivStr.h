@@ -102,6 +102,9 @@ bool EndsTextAscii(StringView S, StringView Suffix);
 void SwapByteOrder(void* Bytes, int64_t Len);
 TTextEncoding DetectTextEncoding(const void* P, int64_t Len, bool& HasBOM);
 Bytes AnsiEncode(StringView S);                 // UTF-16 -> GBK; unmappable -> '?'
+// UTF-16 -> a charset the system's iconv knows by name (Big5, GB18030, ...);
+// unmappable -> '?'. False (AOut untouched) for a name it does not know.
+bool EncodeCharset(StringView S, const char* ACharset, Bytes& AOut);
 String AnsiDecode(const void* Bytes, int64_t Len);  // GB18030 (GBK and more) -> UTF-16; invalid -> U+FFFD
 inline String AnsiDecode(const Bytes& B) { return AnsiDecode(B.data(), int64_t(B.size())); }
 Bytes EncodeUTF8(StringView S);
