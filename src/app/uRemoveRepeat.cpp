@@ -1,55 +1,39 @@
 #include "app/uRemoveRepeat.h"
 
+#include <algorithm>
 #include <cstring>
-#include <iterator>
+#include <memory>
 #include <unordered_map>
 
-#include "app/uBookSourceBean.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
 
 namespace {
 
-// The compared fields in comparison order; the last two only with real
-// dedupe off. ruleBookAuthor is not among them.
-constexpr TBookSourceField kCompared[] = {
-    bsfBookSourceUrl, bsfLoginUrl, bsfRuleBookContent, bsfHttpUserAgent,
-    bsfRuleBookKind, bsfRuleBookLastChapter, bsfRuleBookName, bsfRuleBookUrlPattern,
-    bsfRuleChapterList, bsfRuleChapterName, bsfRuleChapterUrl, bsfRuleChapterUrlNext,
-    bsfRuleContentUrl, bsfRuleContentUrlNext, bsfRuleCoverUrl, bsfRuleFindUrl,
-    bsfRuleIntroduce, bsfRuleSearchAuthor, bsfRuleSearchCoverUrl, bsfRuleSearchKind,
-    bsfRuleSearchLastChapter, bsfRuleSearchList, bsfRuleSearchName, bsfRuleSearchNoteUrl,
-    bsfRuleSearchUrl, bsfBookSourceName, bsfBookSourceGroup};
-constexpr int kComparedAlways = 25;
-static_assert(std::size(kCompared) == kComparedAlways + 2);
+// Members that say how a source is kept, not what it is (lower case).
+const char16_t* const kBookkeeping[] = {u"enable",          u"enabled",      u"enabledexplore", u"enabledcookiejar",
+                                        u"serialnumber",    u"customorder",  u"weight",         u"lastupdatetime",
+                                        u"respondtime",     u"booksourcecomment", u"explorescreen"};
+// Format 3's rule objects: compared member by member, in either stored form.
+const char16_t* const kRuleObjects[] = {u"rulesearch", u"ruleexplore", u"rulebookinfo",
+                                        u"ruletoc",    u"rulecontent", u"rulereview"};
 
-int ComparedCount(bool ARealDedupe) { return ARealDedupe ? kComparedAlways : kComparedAlways + 2; }
+String LowerName(StringView AName) {
+  String lower(AName);
+  for (char16_t& c : lower) c = LowerAscii(c);
+  return lower;
+}
 
-// The text of one compared field, without a copy when it is stored as a
-// string (the common case); other types read as their text form, as the
-// record's getters give it.
-class TFieldReader {
- public:
-  explicit TFieldReader(const JSONObject* A) : FObject(A) {}
-  StringView Read(TBookSourceField AField) {
-    PJSONValue v = FObject->GetItem(TBookSourceItem::FieldKeys[AField]);
-    if (!v) return StringView();
-    if (v->Type() == jdtString)
-      return StringView(reinterpret_cast<const char16_t*>(v->ValueData()), v->ValueSize() / 2);
-    FOwned = v->AsString();
-    return FOwned;
-  }
+bool IsIgnored(const String& ALowerName, bool ARealDedupe) {
+  for (const char16_t* key : kBookkeeping)
+    if (ALowerName == key) return true;
+  return ARealDedupe && (ALowerName == u"booksourcename" || ALowerName == u"booksourcegroup");
+}
 
- private:
-  const JSONObject* FObject;
-  String FOwned;
-};
-
-bool SameIgnoringAsciiCase(StringView A, StringView B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i)
-    if (A[i] != B[i] && LowerAscii(A[i]) != LowerAscii(B[i])) return false;
-  return true;
+bool IsRuleObjectName(const String& ALowerName) {
+  for (const char16_t* key : kRuleObjects)
+    if (ALowerName == key) return true;
+  return false;
 }
 
 // Lower-cases A-Z in each of four UTF-16 units at once; nothing else changes.
@@ -70,35 +54,116 @@ inline uint64_t Mix(uint64_t h, uint64_t v) {
   return h ^ (h >> 29);
 }
 
+// A hash of a text with A-Z lower-cased.
+uint64_t TextHash(StringView AText, uint64_t ASeed) {
+  uint64_t h = Mix(ASeed, AText.size());
+  size_t i = 0;
+  for (; i + 4 <= AText.size(); i += 4) {
+    uint64_t w;
+    std::memcpy(&w, AText.data() + i, 8);
+    h = Mix(h, LowerAscii4(w));
+  }
+  uint64_t tail = 0;
+  for (size_t j = 0; i < AText.size(); ++i, ++j) tail |= uint64_t(LowerAscii(AText[i])) << (16 * j);
+  return Mix(h, tail);
+}
+
+// The object a rule member holds: stored as one, or as the text of one
+// (parsed into AParsed). Null for anything else.
+const JSONObject* RuleObjectIn(PJSONValue AValue, std::unique_ptr<JSONObject>& AParsed) {
+  if (AValue->Type() == jdtObject) {
+    JSONBase* o = AValue->GetObject();
+    return o && o->IsJSONObject() ? static_cast<const JSONObject*>(o) : nullptr;
+  }
+  if (AValue->Type() != jdtString) return nullptr;
+  const StringView text(reinterpret_cast<const char16_t*>(AValue->ValueData()), AValue->ValueSize() / 2);
+  size_t at = 0;
+  while (at < text.size() && text[at] <= u' ') ++at;
+  if (at == text.size() || text[at] != u'{') return nullptr;
+  AParsed = std::make_unique<JSONObject>();
+  try {
+    AParsed->Parse(text, false);
+  } catch (const Exception&) {
+    AParsed.reset();
+    return nullptr;
+  }
+  return AParsed.get();
+}
+
+// A member's value as the rule compares it: a string as it is, numbers and
+// booleans as their text, null as nothing, other objects and arrays as their
+// written text. AOwned keeps a made text alive.
+StringView ValueText(PJSONValue AValue, String& AOwned) {
+  switch (AValue->Type()) {
+    case jdtString:
+      return StringView(reinterpret_cast<const char16_t*>(AValue->ValueData()), AValue->ValueSize() / 2);
+    case jdtNull:
+    case jdtUnknown:
+      return StringView();
+    default:
+      AOwned = AValue->AsString();
+      return AOwned;
+  }
+}
+
+// Visits what the rule compares of a source: each non-empty member as
+// (lower-case name, text); a rule object's members as "rule.member". An
+// absent member and an empty text are alike, so empty ones are left out.
+template <class Visit>
+void VisitCompared(const JSONObject* ASource, bool ARealDedupe, Visit&& AVisit) {
+  for (int i = 0; i < ASource->Count(); ++i) {
+    PJSONValue item = ASource->GetItems(i);
+    if (!item) continue;
+    const String name = LowerName(item->Name());
+    if (IsIgnored(name, ARealDedupe)) continue;
+    if (IsRuleObjectName(name)) {
+      std::unique_ptr<JSONObject> parsed;
+      if (const JSONObject* rule = RuleObjectIn(item, parsed)) {
+        for (int k = 0; k < rule->Count(); ++k) {
+          PJSONValue member = rule->GetItems(k);
+          if (!member) continue;
+          String owned;
+          const StringView text = ValueText(member, owned);
+          if (!text.empty()) AVisit(name + u"." + LowerName(member->Name()), text);
+        }
+        continue;
+      }
+    }
+    String owned;
+    const StringView text = ValueText(item, owned);
+    if (!text.empty()) AVisit(name, text);
+  }
+}
+
+// What IsRepeat compares, in one order: (name, lower-cased text) pairs.
+std::vector<std::pair<String, String>> ComparedPairs(const JSONObject* ASource, bool ARealDedupe) {
+  std::vector<std::pair<String, String>> pairs;
+  VisitCompared(ASource, ARealDedupe, [&](const String& AName, StringView AText) {
+    String text(AText);
+    for (char16_t& c : text) c = LowerAscii(c);
+    pairs.emplace_back(AName, std::move(text));
+  });
+  std::sort(pairs.begin(), pairs.end());
+  // A name met twice (members differing only in case) counts once, the first.
+  pairs.erase(std::unique(pairs.begin(), pairs.end(),
+                          [](const auto& A, const auto& B) { return A.first == B.first; }),
+              pairs.end());
+  return pairs;
+}
+
 }  // namespace
 
 bool IsRepeat(const JSONObject* A, const JSONObject* B, bool ARealDedupe) {
-  TFieldReader a(A), b(B);
-  const int n = ComparedCount(ARealDedupe);
-  for (int k = 0; k < n; ++k)
-    if (!SameIgnoringAsciiCase(a.Read(kCompared[k]), b.Read(kCompared[k]))) return false;
-  return true;
+  return ComparedPairs(A, ARealDedupe) == ComparedPairs(B, ARealDedupe);
 }
 
 uint64_t RepeatHash(const JSONObject* A, bool ARealDedupe) {
-  TFieldReader a(A);
-  uint64_t h = 0x243F6A8885A308D3ULL;
-  const int n = ComparedCount(ARealDedupe);
-  for (int k = 0; k < n; ++k) {
-    const StringView text = a.Read(kCompared[k]);
-    // The length keeps field boundaries apart ("ab","c" against "a","bc").
-    h = Mix(h, text.size());
-    size_t i = 0;
-    for (; i + 4 <= text.size(); i += 4) {
-      uint64_t w;
-      std::memcpy(&w, text.data() + i, 8);
-      h = Mix(h, LowerAscii4(w));
-    }
-    uint64_t tail = 0;
-    for (size_t j = 0; i < text.size(); ++i, ++j) tail |= uint64_t(LowerAscii(text[i])) << (16 * j);
-    h = Mix(h, tail);
-  }
-  return h;
+  // Each pair's hash is summed, so the members' order does not count.
+  uint64_t sum = 0;
+  VisitCompared(A, ARealDedupe, [&](const String& AName, StringView AText) {
+    sum += Mix(TextHash(AName, 0x243F6A8885A308D3ULL), TextHash(AText, 0x13198A2E03707344ULL));
+  });
+  return Mix(sum, 0xA4093822299F31D0ULL);
 }
 
 TRepeatScanResult ScanRepeats(const std::vector<const JSONObject*>& ASources, bool ARealDedupe,

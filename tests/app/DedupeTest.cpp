@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <set>
 
 #include "app/uRemoveRepeat.h"
 #include "json/KivJson.h"
@@ -8,23 +10,50 @@
 
 namespace {
 
-// The compared keys, written out again here so the test does not lean on the
-// table of the code under test.
-const char16_t* const kKeys[] = {
-    u"bookSourceUrl",      u"loginUrl",           u"ruleBookContent",    u"httpUserAgent",
-    u"ruleBookKind",       u"ruleBookLastChapter", u"ruleBookName",       u"ruleBookUrlPattern",
-    u"ruleChapterList",    u"ruleChapterName",    u"ruleChapterUrl",     u"ruleChapterUrlNext",
-    u"ruleContentUrl",     u"ruleContentUrlNext", u"ruleCoverUrl",       u"ruleFindUrl",
-    u"ruleIntroduce",      u"ruleSearchAuthor",   u"ruleSearchCoverUrl", u"ruleSearchKind",
-    u"ruleSearchLastChapter", u"ruleSearchList",  u"ruleSearchName",     u"ruleSearchNoteUrl",
-    u"ruleSearchUrl",      u"bookSourceName",     u"bookSourceGroup"};
-
-bool SameRef(const JSONObject* A, const JSONObject* B, bool Real) {
-  const int n = Real ? 25 : 27;
-  for (int k = 0; k < n; ++k)
-    if (LowerCaseAscii(A->GetString(kKeys[k])) != LowerCaseAscii(B->GetString(kKeys[k]))) return false;
-  return true;
+// The rule written out again from its wording, so the test does not lean on
+// the code under test: every member but the bookkeeping ones (and name and
+// group with real dedupe on), names without case, texts with A-Z lower-cased,
+// absent equal to empty, rule objects member by member in either form.
+std::map<String, String> Compared(const JSONObject* A, bool Real) {
+  static const std::set<String> kSkipped = {u"enable", u"enabled", u"enabledexplore", u"enabledcookiejar",
+                                            u"serialnumber", u"customorder", u"weight", u"lastupdatetime",
+                                            u"respondtime", u"booksourcecomment", u"explorescreen"};
+  static const std::set<String> kRules = {u"rulesearch", u"ruleexplore", u"rulebookinfo",
+                                          u"ruletoc", u"rulecontent", u"rulereview"};
+  std::map<String, String> out;
+  auto put = [&](const String& AName, const String& AText) {
+    if (!AText.empty() && !out.count(AName)) out[AName] = LowerCaseAscii(AText);
+  };
+  for (int i = 0; i < A->Count(); ++i) {
+    PJSONValue v = A->GetItems(i);
+    const String name = LowerCaseAscii(String(v->Name()));
+    if (kSkipped.count(name) || (Real && (name == u"booksourcename" || name == u"booksourcegroup"))) continue;
+    JSONObject rule;
+    bool isRule = false;
+    if (kRules.count(name)) {
+      if (v->Type() == jdtObject && v->GetObject()->IsJSONObject()) {
+        rule.Parse(v->GetObject()->ToString(), false);
+        isRule = true;
+      } else if (v->Type() == jdtString && !Trim(v->AsString()).empty() && Trim(v->AsString())[0] == u'{') {
+        try {
+          rule.Parse(v->AsString(), false);
+          isRule = true;
+        } catch (const Exception&) {
+        }
+      }
+    }
+    if (isRule) {
+      for (int k = 0; k < rule.Count(); ++k)
+        put(name + u"." + LowerCaseAscii(String(rule.GetItems(k)->Name())),
+            rule.GetItems(k)->Type() == jdtNull ? String() : rule.GetItems(k)->AsString());
+      continue;
+    }
+    put(name, v->Type() == jdtNull ? String() : v->AsString());
+  }
+  return out;
 }
+
+bool SameRef(const JSONObject* A, const JSONObject* B, bool Real) { return Compared(A, Real) == Compared(B, Real); }
 
 // The scan as first written: every source against every later one, from the end.
 std::vector<int> PairwiseRemoved(const std::vector<const JSONObject*>& S, bool Real) {
@@ -64,7 +93,23 @@ TEST(DuplicateRule, Table) {
       {"ascii case of url", u"{\"bookSourceUrl\":\"HTTP://X\"}", u"{\"bookSourceUrl\":\"http://x\"}", true, true},
       {"trailing blank", u"{\"bookSourceUrl\":\"http://x \"}", u"{\"bookSourceUrl\":\"http://x\"}", true, false},
       {"only author differs", u"{\"bookSourceUrl\":\"u\",\"ruleBookAuthor\":\"a\"}",
-       u"{\"bookSourceUrl\":\"u\",\"ruleBookAuthor\":\"b\"}", true, true},
+       u"{\"bookSourceUrl\":\"u\",\"ruleBookAuthor\":\"b\"}", true, false},
+      {"a member the flat list never had", u"{\"bookSourceUrl\":\"u\",\"bookSourceType\":1}",
+       u"{\"bookSourceUrl\":\"u\",\"bookSourceType\":0}", true, false},
+      {"bookkeeping members of format 3",
+       u"{\"bookSourceUrl\":\"u\",\"enabled\":true,\"customOrder\":3,\"lastUpdateTime\":1,\"respondTime\":9,"
+       u"\"bookSourceComment\":\"x\",\"exploreScreen\":\"y\",\"enabledExplore\":true,\"enabledCookieJar\":true}",
+       u"{\"bookSourceUrl\":\"u\",\"enabled\":false,\"customOrder\":1,\"lastUpdateTime\":2}", true, true},
+      {"rule objects differ in one member", u"{\"bookSourceUrl\":\"u\",\"ruleSearch\":{\"name\":\"a\"}}",
+       u"{\"bookSourceUrl\":\"u\",\"ruleSearch\":{\"name\":\"b\"}}", true, false},
+      {"rule object as text and in another order",
+       u"{\"bookSourceUrl\":\"u\",\"ruleToc\":{\"chapterList\":\"LI\",\"chapterName\":\"a\"}}",
+       u"{\"bookSourceUrl\":\"u\",\"ruleToc\":\"{\\\"chapterName\\\":\\\"a\\\",\\\"chapterList\\\":\\\"li\\\",\\\"isVip\\\":\\\"\\\"}\"}",
+       true, true},
+      {"empty rule object is none", u"{\"bookSourceUrl\":\"u\",\"ruleReview\":{}}", u"{\"bookSourceUrl\":\"u\"}",
+       true, true},
+      {"other objects by their text", u"{\"bookSourceUrl\":\"u\",\"header\":{\"a\":\"1\",\"b\":\"2\"}}",
+       u"{\"bookSourceUrl\":\"u\",\"header\":{\"b\":\"2\",\"a\":\"1\"}}", true, false},
       {"only weight, enable, serial", u"{\"bookSourceUrl\":\"u\",\"weight\":1,\"enable\":true,\"serialNumber\":3}",
        u"{\"bookSourceUrl\":\"u\",\"weight\":2,\"enable\":false}", true, true},
       {"missing vs empty", u"{\"bookSourceUrl\":\"u\"}", u"{\"bookSourceUrl\":\"u\",\"loginUrl\":\"\"}", true, true},
@@ -141,7 +186,13 @@ TEST(DuplicateScan, MatchesThePairwiseScanOnRandomNearDuplicates) {
       if (rng() % 3) o->SetString(u"loginUrl", values[rng() % 2]);  // missing or empty or x
       if (rng() % 4 == 0) o->SetString(u"ruleSearchUrl", values[rng() % 6]);
       if (rng() % 4 == 0) o->SetString(u"ruleBookContent", values[rng() % 6]);
-      o->SetString(u"ruleBookAuthor", values[rng() % 6]);  // never compared
+      o->SetString(u"ruleBookAuthor", values[rng() % 6]);
+      if (rng() % 3 == 0) o->SetInt(u"customOrder", int(rng() % 3));  // bookkeeping
+      if (rng() % 4 == 0) {
+        JSONObject* rule = o->AddChildObject(u"ruleSearch");
+        rule->SetString(u"name", values[rng() % 6]);
+        if (rng() % 2) rule->SetString(u"bookList", values[rng() % 2]);
+      }
       o->SetString(u"bookSourceName", values[rng() % 3]);
       if (rng() % 2) o->SetString(u"bookSourceGroup", values[rng() % 3]);
       if (rng() % 5 == 0) o->SetInt(u"weight", int(rng() % 3));

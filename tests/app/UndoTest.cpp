@@ -61,7 +61,7 @@ class UndoTest : public ::testing::Test {
   // Five sources: a duplicate pair (b), one without a group member, nested members.
   std::string Sample() {
     return "[" + Src("b", U("/ok?b"), "A; 失效", "\"weight\":3,\"ruleToc\":{\"k\":[1,2]}") + "," +
-           Src("a", U("/err?a"), "B") + "," + Src("c", U("/err?c")) + "," + Src("b copy", U("/ok?b"), "C") + "," +
+           Src("a", U("/err?a"), "B") + "," + Src("c", U("/err?c")) + "," + Src("b copy", U("/ok?b"), "C", "\"ruleToc\":{\"k\":[1,2]}") + "," +
            Src("d", U("/ok?d"), "A,B") + "]";
   }
 
