@@ -2,14 +2,14 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a
 # while; any finding (crash, leak, timeout, memory limit) fails the script.
 #   scripts/fuzz.sh [seconds-per-target (default 60)] [target...]
-# Targets: json loadtext uri cookies charset srcfile (default: all).
+# Targets: json loadtext uri cookies charset srcfile request (default: all).
 # FUZZ_BUILD overrides the build folder (default ../build/tanvork-fuzz);
 # FUZZ_JOBS sets the build's parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
-all=(json loadtext uri cookies charset srcfile)
+all=(json loadtext uri cookies charset srcfile request)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 

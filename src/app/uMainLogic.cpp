@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "app/uBookSource3.h"
 #include "app/uCheckReport.h"
 #include "app/uPendingOutput.h"
 #include "app/uSourceCheck.h"
@@ -173,6 +174,31 @@ void TMainLogic::ReplaceGroups(const TReplaceGroupInput& AInput) {
     FSources.ReplaceGroups(AInput);
   }
   NotifyListChange(lcSourcesChanged);
+}
+
+TConvertCounts TMainLogic::ConvertSources(const std::function<bool(const JSONObject*)>& APredicate) {
+  TConvertCounts counts;
+  std::vector<String> lines;
+  {
+    TChange change(*this, u"转换为新格式");
+    std::lock_guard<std::mutex> lock(FSources.Lock());
+    JSONArray& data = FSources.Data();
+    for (int i = 0; i < data.Count(); ++i) {
+      JSONObject* source = data.GetJsonObject(i);
+      if (!source || !APredicate(source)) continue;
+      const TSourceFormat format = SourceFormatOf(source);
+      if (format == sfFormat2 || format == sfMixed) FSources.NoteRewriteLocked(source);
+      const TConvertResult r = ConvertToFormat3(source);
+      ++(r.Outcome == coConverted ? counts.Converted : r.Outcome == coRefused ? counts.Refused : counts.Left);
+      lines.push_back(
+          Format(u"%s(%s): %s", source->GetString(kBookSourceName), source->GetString(u"bookSourceUrl"), r.Reason));
+    }
+  }
+  for (const String& line : lines) LogD(line);
+  Log(Format(u"转换为新格式: 已转换%d个, 未转换%d个(其中%d个无法无损转换).", counts.Converted,
+             counts.Left + counts.Refused, counts.Refused));
+  NotifyListChange(lcSourcesChanged);
+  return counts;
 }
 
 void TMainLogic::ExportTo(const String& AFileName) {
@@ -474,6 +500,16 @@ void TMainLogic::RemoveSelected() {
   TChange change(*this, u"删除选中项");
   // By identity: the same text twice is still two sources.
   RemoveSources([&](const JSONObject* ASource) { return selected.count(ASource) > 0; });
+}
+
+void TMainLogic::ConvertSelected() {
+  std::unordered_set<const JSONObject*> picked;
+  for (int row = RowCount() - 1; row >= 0; --row)
+    if (FWindow.IsRowSelected(row)) picked.insert(SourceOfRow(row));
+  if (picked.empty())
+    if (JSONObject* current = SourceOfRow(FWindow.GetCurrentRow())) picked.insert(current);
+  if (picked.empty() || !CheckSaveState()) return;
+  RunCommand([&] { ConvertSources([&](const JSONObject* ASource) { return picked.count(ASource) > 0; }); });
 }
 
 void TMainLogic::ClearSources() {

@@ -13,6 +13,7 @@
 #include "app/uCheckOutcome.h"
 #include "app/uMainWindowOps.h"
 #include "app/uSourceCollection.h"
+#include "app/uSourceConvert.h"
 #include "support/KivTypes.h"
 
 class JSONBase;
@@ -52,6 +53,9 @@ class TMainLogic {
   std::vector<JSONObject*> FilteredSources(const String& AFilterText) { return FSources.Filter(AFilterText); }
   void SortSources(TSourceSortKey AKey);
   void ReplaceGroups(const TReplaceGroupInput& AInput);
+  // Converts the sources APredicate picks to format 3 in place, as one
+  // operation; the log names each source converted or left, and why.
+  TConvertCounts ConvertSources(const std::function<bool(const JSONObject*)>& APredicate);
   // Writes the collection; from now on it counts as saved in that file.
   void ExportTo(const String& AFileName);
 
@@ -109,6 +113,7 @@ class TMainLogic {
   void SortByName() { SortSources(sskName); }
   void SortByGroup() { SortSources(sskGroup); }
   void RemoveSelected();
+  void ConvertSelected();  // "转换为新格式": the selected rows, else the current one
   void ClearSources();
   void CopyAndAdd();
   // The current row's source into the editor; a cancelled question puts the

@@ -20,6 +20,13 @@ struct TConvertResult {
   bool Changed() const { return Outcome == coConverted; }
 };
 
+// What a conversion of many sources did.
+struct TConvertCounts {
+  int Converted = 0;
+  int Left = 0;     // already format 3, or bare
+  int Refused = 0;  // kept as format 2: converting would lose data
+};
+
 // Converts in place or leaves the source untouched. Kept: every member
 // format 3 shares (weight, lastUpdateTime, ...) and unknown members where
 // they stand; the format-3 members are appended; in a mixed source the

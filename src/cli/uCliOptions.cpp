@@ -23,6 +23,10 @@ const char kUsage[] =
     "                           rename the group OLD to NEW (whole names; an empty\n"
     "                           NEW removes the group); repeatable, applied in order\n"
     "                           before anything else\n"
+    "      --convert format3    convert format-2 sources (flat rule members) to the\n"
+    "                           current format after merging and renaming; a source\n"
+    "                           that would lose data stays as it was, and the log\n"
+    "                           says why\n"
     "      --dedupe             remove duplicates (names and groups not compared)\n"
     "      --dedupe-strict      remove duplicates (names and groups compared too)\n"
     "      --dedupe-mode rules|address|site\n"
@@ -92,7 +96,7 @@ struct TRawOptions {
   std::vector<std::string> Files, Renames;
   std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter;
   std::vector<std::string> Updates;
-  std::string DedupeMode, Keep, DedupeReport, KeepFields;
+  std::string DedupeMode, Keep, DedupeReport, KeepFields, Convert;
   bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
        DropDead = false, FailOnDead = false, NoConfirm = false;
 };
@@ -217,6 +221,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   app.add_option("--update", raw.Updates)->allow_extra_args(false)->expected(1)->take_all();
   CLI::Option* keepFields = ValueOption(app, "--keep-fields", raw.KeepFields);
   FlagOption(app, "--no-confirm", raw.NoConfirm);
+  CLI::Option* convert = ValueOption(app, "--convert", raw.Convert);
 
   // CLI11 takes the words last to first. "--name=" is a value option with an
   // empty value (CLI11 would call it missing). Until "--", short options
@@ -224,7 +229,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   static const std::vector<std::string> kValued = {"--output", "--report", "--rename-group", "--workers", "--timeout",
                                                    "--retries", "--per-host", "--sort", "--filter",
                                                    "--dedupe-mode", "--keep", "--dedupe-report", "--update",
-                                                   "--keep-fields"};
+                                                   "--keep-fields", "--convert"};
   static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
                                                   "--check", "--drop-dead", "--fail-on-dead", "--no-confirm"};
   std::vector<std::string> words;
@@ -274,6 +279,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
     const size_t eq = v.find('=');
     if (eq == std::string::npos) throw TUsageError("--rename-group needs OLD=NEW, not '" + v + "'");
     O.Renames.push_back({v.substr(0, eq), v.substr(eq + 1)});
+  }
+  if (convert->count()) {
+    if (raw.Convert != "format3") throw TUsageError("--convert takes 'format3', not '" + raw.Convert + "'");
+    O.ConvertFormat3 = true;
   }
   if (raw.Dedupe && raw.DedupeStrict) throw TUsageError("--dedupe and --dedupe-strict exclude each other");
   O.Dedupe = raw.DedupeStrict ? TDedupe::Strict : raw.Dedupe ? TDedupe::Real : TDedupe::None;

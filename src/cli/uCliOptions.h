@@ -24,6 +24,7 @@ struct TCliOptions {
   std::string Output;              // empty: no export; "-" standard output
   std::string Report;              // empty: no report; "-" standard output
   std::vector<TGroupRename> Renames;
+  bool ConvertFormat3 = false;  // --convert format3
   TDedupe Dedupe = TDedupe::None;
   // Duplicate sets (--dedupe-mode, --keep, --dedupe-report) instead of the
   // run's own duplicate removal; the names as given, checked by the parser.

@@ -49,6 +49,7 @@ class TBatch {
   void ApplyUpdates();
   void RemoveDuplicateSets();
   void RenameGroups();
+  void Convert();
   void RunStages();
   void DropDead();
   void Sort();
@@ -69,6 +70,7 @@ class TBatch {
   size_t FSetCount = 0;
   Bytes FDedupeReport;
   TMergeCounts FUpdated;
+  TConvertCounts FConverted;
   std::vector<TCheckOutcome> FOutcomes;
 };
 
@@ -135,6 +137,12 @@ void TBatch::RemoveDuplicateSets() {
 void TBatch::RenameGroups() {
   for (const TGroupRename& r : FOptions.Renames)
     FLogic->ReplaceGroups({Trim(FromUtf8(r.Old)), Trim(FromUtf8(r.New)), true});
+}
+
+void TBatch::Convert() {
+  if (!FOptions.ConvertFormat3) return;
+  FConverted = FLogic->ConvertSources([](const JSONObject*) { return true; });
+  CheckInterrupt();
 }
 
 void TBatch::RunStages() {
@@ -208,7 +216,7 @@ void TBatch::WriteOutputs() {
   if (dedupeReport) dedupeReport->Commit();
 }
 
-// The counts of the duplicate sets and the updates, when they were asked for.
+// The counts of the duplicate sets, the updates and the conversion, when they were asked for.
 std::string TBatch::SummaryOfSets() const {
   std::string text;
   if (FOptions.Dedupe != TDedupe::None && FOptions.DedupeSets)
@@ -217,6 +225,9 @@ std::string TBatch::SummaryOfSets() const {
   if (!FOptions.Updates.empty())
     text += ", update added: " + std::to_string(FUpdated.Added) + ", updated: " + std::to_string(FUpdated.Updated) +
             ", unchanged: " + std::to_string(FUpdated.Unchanged);
+  if (FOptions.ConvertFormat3)
+    text += ", converted: " + std::to_string(FConverted.Converted) + ", left: " + std::to_string(FConverted.Left) +
+            ", refused: " + std::to_string(FConverted.Refused);
   return text;
 }
 
@@ -236,6 +247,7 @@ int TBatch::Run() {
     LoadFiles();
     ApplyUpdates();
     RenameGroups();
+    Convert();
     RemoveDuplicateSets();
     RunStages();
     DropDead();

@@ -452,6 +452,7 @@ void TForm1::CreateMenus() {
   AddItem(edit, "H2", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
   AddItem(edit, "F1", QStringLiteral("查找重复书源(&F)..."), this,
           [this] { TfrmDuplicates::Execute(this, *FLogic, CheckBox3->isChecked()); });
+  AddItem(edit, "V1", QStringLiteral("转换为新格式(&V)"), this, [this] { FLogic->ConvertSelected(); });
   connect(edit, &QMenu::aboutToShow, this, &TForm1::EditMenuPopup);
   // The states hold for the open menu; the keys check their own condition.
   connect(edit, &QMenu::aboutToHide, this, [this] {

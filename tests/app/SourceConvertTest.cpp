@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "AppTestUtil.h"
+#include "FakeMainWindow.h"
 #include "app/uBookSource3.h"
+#include "app/uMainLogic.h"
 #include "app/uSourceCollection.h"
 #include "app/uSourceConvert.h"
 #include "json/KivJson.h"
@@ -340,4 +343,52 @@ TEST_F(SourceConvert, PublishedFormat2Files) {
   EXPECT_GT(all.Converted, 10000);
   // Refusals are the exception: addresses with more parts than format 3 has room for.
   EXPECT_LT(all.Refused * 50, all.Converted) << all.Refused << " refused";
+}
+
+// The desktop's command: the selected rows (else the current one), one step
+// that undo takes back whole, a log line for every source.
+TEST(SourceConvertLogic, SelectedSourcesConvertAsOneStepThatUndoes) {
+  FakeMainWindow win;
+  TMainLogic logic(win);
+  win.Logic = &logic;
+  TempDir dir;
+  logic.AddSrcFile(dir.Write(
+      "s.json", "[" + Src("a", "http://a/", "", R"("ruleSearchUrl":"/s?k=searchKey","enable":true)") + "," +
+                    Src("b", "http://b/", "", R"("searchUrl":"/s?k={{key}}")") + "," +
+                    Src("c", "http://c/", "", R"("ruleSearchUrl":"/s@k=searchKey@x")") + "," +
+                    Src("d", "http://d/", "", R"("ruleBookName":"tag.h1@text")") + "]"));
+  JSONArray& data = logic.Sources().Data();
+  const String loaded = data.EncodeCompact();
+  auto member = [&](int AIndex, const char16_t* AKey) { return data.GetJsonObject(AIndex)->Contains(AKey); };
+
+  win.Selected = {0, 1, 2};
+  win.LogLines.clear();
+  logic.ConvertSelected();
+  EXPECT_TRUE(member(0, u"searchUrl"));
+  EXPECT_FALSE(member(0, u"ruleSearchUrl"));
+  EXPECT_FALSE(member(0, u"enable"));
+  EXPECT_TRUE(member(2, u"ruleSearchUrl"));
+  EXPECT_TRUE(member(3, u"ruleBookName"));  // not selected
+  std::vector<std::string> log;
+  for (const String& line : win.LogLines) log.push_back(ToUtf8(line.substr(line.find(u"] ") + 2)));
+  EXPECT_EQ(log, (std::vector<std::string>{
+                     "a(http://a/): 已转换为新格式",
+                     "b(http://b/): 已是新格式",
+                     "c(http://c/): 搜索地址有第二个'@'部分，无法无损转换",
+                     "转换为新格式: 已转换1个, 未转换2个(其中1个无法无损转换).",
+                 }));
+  EXPECT_EQ(ToUtf8(logic.UndoCaption()), "转换为新格式");
+  const String converted = data.EncodeCompact();
+  ASSERT_TRUE(logic.Undo());
+  EXPECT_EQ(data.EncodeCompact(), loaded);
+  ASSERT_TRUE(logic.Redo());
+  EXPECT_EQ(data.EncodeCompact(), converted);
+
+  // No selection: the current row.
+  win.Selected.clear();
+  win.CurrentRow = 3;
+  logic.ConvertSelected();
+  EXPECT_EQ(ToUtf8(data.GetJsonObject(3)->EncodeCompact()),
+            R"({"bookSourceName":"d","bookSourceUrl":"http://d/","enabled":true,"enabledExplore":false,)"
+            R"("ruleBookInfo":{"name":"tag.h1@text"}})");
 }

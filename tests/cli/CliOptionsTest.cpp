@@ -9,7 +9,7 @@ TEST(CliOptions, ReadsEveryOptionInBothForms) {
                                           "--dedupe-strict", "--check", "--workers", "7", "--timeout=250",
                                           "--retries", "2", "--per-host", "3", "--sort", "group", "--filter",
                                           "vip", "--drop-dead", "--report", "r.csv", "--fail-on-dead", "-q", "-",
-                                          "--", "-o"});
+                                          "--convert=format3", "--", "-o"});
   EXPECT_EQ(o.Files, (std::vector<std::string>{"a.json", "-", "-o"}));
   EXPECT_EQ(o.Output, "out");
   ASSERT_EQ(o.Renames.size(), 2u);
@@ -30,6 +30,8 @@ TEST(CliOptions, ReadsEveryOptionInBothForms) {
   EXPECT_EQ(o.Report, "r.csv");
   EXPECT_TRUE(o.FailOnDead);
   EXPECT_TRUE(o.Quiet);
+  EXPECT_TRUE(o.ConvertFormat3);
+  EXPECT_TRUE(ParseCommandLine({"a.json", "--convert", "format3"}).ConvertFormat3);
 }
 
 TEST(CliOptions, DefaultsAreTheDesktopOnes) {
@@ -40,6 +42,7 @@ TEST(CliOptions, DefaultsAreTheDesktopOnes) {
   EXPECT_EQ(o.PerHost, 0);
   EXPECT_EQ(o.Dedupe, TDedupe::None);
   EXPECT_FALSE(o.Check);
+  EXPECT_FALSE(o.ConvertFormat3);
   EXPECT_TRUE(o.Output.empty());
   EXPECT_EQ(ParseCommandLine({"-ofile", "a.json"}).Output, "file");
 }
@@ -64,6 +67,9 @@ TEST(CliOptions, UsageErrors) {
       {{"a.json", "--retries", ""}, "--retries needs a whole number"},
       {{"a.json", "--per-host", "0"}, "--per-host needs a whole number"},
       {{"a.json", "--rename-group", "NoEquals"}, "OLD=NEW"},
+      {{"a.json", "--convert", "format2"}, "--convert takes 'format3', not 'format2'"},
+      {{"a.json", "--convert="}, "--convert takes 'format3', not ''"},
+      {{"a.json", "--convert"}, "--convert needs a value"},
       {{"a.json", "--frobnicate"}, "unknown option '--frobnicate'"},
       {{"a.json", "-o"}, "-o needs a value"},
       {{"a.json", "--output="}, "needs a file name"},

@@ -227,6 +227,37 @@ TEST(CliExport, RealFilesDedupeAndRoundTrip) {
   EXPECT_EQ(ReadFile(dir / "again.json"), ReadFile(dir / "plain.json"));
 }
 
+// Format-2 sources become format 3 before duplicates are looked for; a source
+// that would lose data stays as it was and the log says why.
+TEST(CliConvert, Format3BeforeDedupeWithCountsInTheSummary) {
+  TempDir dir;
+  const std::string a = R"({"bookSourceName":"a","bookSourceUrl":"http://a/","ruleSearchUrl":"/s?k=searchKey"})";
+  const std::string aNew = R"({"bookSourceName":"a","bookSourceUrl":"http://a/","searchUrl":"/s?k={{key}}",)"
+                           R"("enabled":true,"enabledExplore":false})";
+  dir.Write("in.json", "[" + a + "," + aNew + "," +
+                           R"({"bookSourceName":"b","bookSourceUrl":"http://b/","ruleSearchUrl":"/s@k=searchKey@x"},)" +
+                           Src("c", "http://c/") + "]");
+  const TCliResult r = RunCli({dir / "in.json", "--convert", "format3", "--dedupe", "-o", dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"a", "b", "c"}));
+  auto out = LoadArray(dir / "out.json");
+  EXPECT_EQ(ToUtf8(out->GetJsonObject(0)->GetString(u"searchUrl")), "/s?k={{key}}");
+  EXPECT_FALSE(out->GetJsonObject(0)->Contains(u"ruleSearchUrl"));
+  EXPECT_TRUE(out->GetJsonObject(1)->Contains(u"ruleSearchUrl"));
+  EXPECT_TRUE(Has(r.Err, "duplicates removed: 1")) << r.Err;
+  EXPECT_TRUE(Has(r.Err, ", converted: 1, left: 2, refused: 1")) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "b(http://b/): 搜索地址有第二个'@'部分，无法无损转换")) << r.Err;
+
+  // The published format-2 file: every source converted.
+  const std::string real = std::string(TANVORK_TEST_DATA) + "/real/cwl666_freebook3_data.json";
+  const TCliResult all = RunCli({real, "--convert", "format3", "-o", dir / "all.json"});
+  ASSERT_EQ(all.Status, 0) << all.Err;
+  EXPECT_TRUE(Has(all.Err, ", converted: 78, left: 0, refused: 0")) << all.Err;
+  const std::string text = ReadFile(dir / "all.json");
+  for (const char* old : {"\"ruleSearchUrl\"", "\"httpUserAgent\"", "\"enable\"", "\"serialNumber\"", "\"ruleBookContent\""})
+    EXPECT_FALSE(Has(text, old)) << old;
+}
+
 // The report must never replace the export: names are compared by the file
 // they reach, not as text.
 TEST(CliErrors, ReportAndExportNamingOneFileAreRefused) {

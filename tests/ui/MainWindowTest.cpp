@@ -144,7 +144,7 @@ void TMainWindowTest::menusCarryTheirCaptions() {
            (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "-", "新建书源(&N)...", "-", "导出书源文件(&E)...",
                         "导出校验报告...", "-", "合并书源文件(&M)..."}));
   QCOMPARE(Captions(top[1]->menu()),
-           (QStringList{"撤销(&U)", "重做(&R)", "-", "分组名称替换(&H)...", "查找重复书源(&F)..."}));
+           (QStringList{"撤销(&U)", "重做(&R)", "-", "分组名称替换(&H)...", "查找重复书源(&F)...", "转换为新格式(&V)"}));
   const QStringList help = Captions(top[2]->menu());
   QCOMPARE(help.size(), 4);
   QCOMPARE(help.mid(0, 3), (QStringList{"关于(&I)", "-", "作者博客(&W)"}));

@@ -53,9 +53,11 @@ int main(int argc, char** argv) {
     TStartupFilesTest startupFiles;
     TDuplicatesDialogTest duplicates;
     TWorkSafetyTest workSafety;
+    TConvertMenuTest convertMenu;
     for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
                            static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety),
-                           static_cast<QObject*>(&duplicates)})
+                           static_cast<QObject*>(&duplicates),
+                           static_cast<QObject*>(&convertMenu)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;
         failed += QTest::qExec(suite, argc, argv);

@@ -118,6 +118,14 @@ class TDuplicatesDialogTest : public TWindowFixture {
   void mergePreviewOfABrokenFileShowsTheError();
 };
 
+class TConvertMenuTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void convertsTheSelectedSourcesAndUndoes();
+};
+
 class TStartupFilesTest : public TWindowFixture {
   Q_OBJECT
  private slots:
