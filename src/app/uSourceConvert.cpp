@@ -107,6 +107,9 @@ bool Present(const JSONObject* AObject, StringView AKey) {
   return v && v->Type() != jdtNull && v->Type() != jdtUnknown;
 }
 
+// A text member that says something: a blank one leaves the word to format 2.
+bool HasText(const JSONObject* AObject, StringView AKey) { return !Trim(ValueText(AObject->GetItem(AKey))).empty(); }
+
 // Splits at ASep outside '{{…}}' (script blocks keep their own characters).
 std::vector<String> SplitOutsideTemplates(StringView AText, char16_t ASep) {
   std::vector<String> parts(1);
@@ -283,7 +286,8 @@ String ConvertRule(StringView ARule) {
 
 TAddressConversion ConvertAddress(StringView AAddress) {
   TAddressConversion r;
-  if (StartsTextAscii(AAddress, u"<js>")) {
+  // A script keeps its own '@', '|' and braces.
+  if (StartsTextAscii(AAddress, u"<js>") || ContainsNoCase(AAddress, u"@js:")) {
     r.Text = ReplaceAll(ReplaceAll(AAddress, u"=searchKey", u"={{key}}"), u"=searchPage", u"={{page}}");
     return r;
   }
@@ -382,7 +386,7 @@ TConvertResult ConvertToFormat3(JSONObject* ASource) {
 
   String searchUrl, exploreUrl;
   bool writeSearch = false, writeExplore = false;
-  if (!Present(ASource, u"searchUrl")) {
+  if (!HasText(ASource, u"searchUrl")) {
     const String old = ValueText(ASource->GetItem(u"ruleSearchUrl"));
     if (!Trim(old).empty()) {
       TAddressConversion a = ConvertAddress(old);
@@ -391,7 +395,7 @@ TConvertResult ConvertToFormat3(JSONObject* ASource) {
       writeSearch = true;
     }
   }
-  if (!Present(ASource, u"exploreUrl")) {
+  if (!HasText(ASource, u"exploreUrl")) {
     const String old = ValueText(ASource->GetItem(u"ruleFindUrl"));
     TAddressConversion a = ConvertExploreAddress(old);
     if (!a.Refusal.empty()) return refuse(u"发现地址" + a.Refusal);
@@ -430,7 +434,7 @@ TConvertResult ConvertToFormat3(JSONObject* ASource) {
   }
 
   // Carried over.
-  if (!Present(ASource, u"bookUrlPattern")) {
+  if (!HasText(ASource, u"bookUrlPattern")) {
     const String pattern = ValueText(ASource->GetItem(u"ruleBookUrlPattern"));
     if (!Trim(pattern).empty()) ASource->SetString(u"bookUrlPattern", pattern);
   }
@@ -445,7 +449,7 @@ TConvertResult ConvertToFormat3(JSONObject* ASource) {
     const bool any = writeExplore || !Trim(ValueText(ASource->GetItem(u"exploreUrl"))).empty();
     ASource->SetBoolean(u"enabledExplore", any);
   }
-  if (!Present(ASource, u"header")) {
+  if (!HasText(ASource, u"header")) {
     const String ua = ValueText(ASource->GetItem(u"httpUserAgent"));
     if (!Trim(ua).empty()) {
       JSONObject header;

@@ -73,6 +73,7 @@ TEST_F(SourceConvert, Addresses) {
       // a script address: only '=searchKey' and '=searchPage'
       {"<js>var u='/s?q=searchKey&p={x}';u+'&k=searchKey&p=searchPage'</js>",
        "<js>var u='/s?q={{key}}&p={x}';u+'&k={{key}}&p={{page}}'</js>"},
+      {"/s?k=searchKey@js:result.replace('{a}','|')", "/s?k={{key}}@js:result.replace('{a}','|')"},
       // '|' with nothing after it; a charset with blanks around it
       {"/s?q=searchKey|", "/s?q={{key}}"},
       {"/s?q=searchKey|char=gbk \u00a0", "/s?q={{key}},{\"charset\":\"gbk\"}"},
@@ -204,6 +205,11 @@ TEST_F(SourceConvert, DefaultsOfAbsentMembers) {
       {R"({"bookSourceUrl":"u","bookSourceType":2,"serialNumber":"12","ruleFindUrl":"@js:'a::/b'"})",
        R"({"bookSourceUrl":"u","bookSourceType":2,"customOrder":12,"enabled":true,"enabledExplore":true,)"
        R"("exploreUrl":"@js:'a::/b'"})"},
+      // blank format-3 members say nothing: the format-2 ones are carried over in their place
+      {R"({"bookSourceUrl":"u","searchUrl":"","header":" ","exploreUrl":"","ruleSearchUrl":"/s?k=searchKey",)"
+       R"("httpUserAgent":"UA","ruleFindUrl":"a::/a"})",
+       R"({"bookSourceUrl":"u","searchUrl":"/s?k={{key}}","header":"{\"User-Agent\":\"UA\"}","exploreUrl":"a::/a",)"
+       R"("enabled":true,"enabledExplore":true})"},
       // blank flat members go without a trace; an unknown blank one too
       {R"({"bookSourceUrl":"u","ruleSearchUrl":"","ruleFindUrl":"  ","ruleBookName":"","ruleExtra":"","enable":true})",
        R"({"bookSourceUrl":"u","enabled":true,"enabledExplore":false})"},
