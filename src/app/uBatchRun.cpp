@@ -153,6 +153,7 @@ void TBatchRun::Start(const TRunOptions& AOptions) {
   FCheckStarted = false;
   FProbeCount = std::max(AOptions.ProbeCount, 0);
   FConfirmDead = AOptions.ConfirmDead;
+  FProbes = AOptions.Probes;
   FListFailures = AOptions.ListFailures;
   FConfirmPass = false;
   FCheckRan = false;
@@ -533,13 +534,16 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
         JSONBase* item = FSources.Data().GetItems(idx)->GetObject();
         if (item && item->IsJSONObject()) {
           source = static_cast<JSONObject*>(item);
-          target = TCheckTarget::Of(source);
+          target = TCheckTarget::Of(source, FProbes.load() != psSite);
         }
       }
       outcome.BookSourceName = target.BookSourceName;
       outcome.BookSourceUrl = target.BookSourceUrl;
       if (source) FChecker.CheckWithPolicy(target, http, header, outcome, stopping);
       if (outcome.Skipped) break;
+      // Deep probes tell more; the site address alone decides the mark.
+      if (source && FProbes.load() != psSite && !StopAsked())
+        TSourceChecker::ProbeDeep(target, TProbeSet(FProbes.load()), http, outcome);
       // A failure is not final yet: the confirmation pass probes it again.
       if (source && outcome.Verdict == cvDead && FConfirmDead) {
         std::lock_guard<std::mutex> lock(FOutcomeLock);

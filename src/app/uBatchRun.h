@@ -110,6 +110,7 @@ class TBatchRun {
     TCheckOutcome First;
   };
   std::atomic<bool> FConfirmDead{true};
+  std::atomic<int32_t> FProbes{0};  // a TProbeSet
   std::atomic<bool> FConfirmPass{false};
   std::vector<TRecheck> FRecheck;  // filled under FOutcomeLock in the main pass, read-only after
   std::atomic<int32_t> FRecheckIndex{0};

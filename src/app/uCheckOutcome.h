@@ -35,6 +35,9 @@ struct TCheckOutcome {
   int32_t Attempts = 0;    // probes of the site address, both passes
   int64_t ElapsedMs = 0;   // the whole check of this source, retries included
   bool Skipped = false;    // a stop came while it waited for its host: not checked, not marked
+  // Deep probes (when asked for): "pass", "fail:<reason>", "script", "none";
+  // empty when not probed. They never decide the mark.
+  String Search, Explore;
 
   bool Alive() const { return Verdict == cvAlive; }
 };

@@ -35,13 +35,15 @@ bool IsCsvReportName(const String& AFileName) {
 
 Bytes CheckReportCsv(const std::vector<TCheckOutcome>& AOutcomes) {
   // The columns of earlier reports keep their places; later ones follow.
-  Bytes out = "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts\r\n";
+  Bytes out =
+      "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts,search,"
+      "explore\r\n";
   for (const TCheckOutcome& o : AOutcomes) {
     out += std::to_string(o.Position + 1) + "," + CsvField(ToUtf8(o.BookSourceName)) + "," +
            CsvField(ToUtf8(o.BookSourceUrl)) + "," + VerdictName(o.Verdict) + "," + std::to_string(o.Status) + "," +
            CsvField(ToUtf8(o.FailText)) + "," + std::to_string(o.ElapsedMs) + "," + CsvField(ToUtf8(o.Reason)) + "," +
-           (o.Confirmed ? "true" : "false") + "," + CsvField(ToUtf8(o.Note)) + "," + std::to_string(o.Attempts) +
-           "\r\n";
+           (o.Confirmed ? "true" : "false") + "," + CsvField(ToUtf8(o.Note)) + "," + std::to_string(o.Attempts) + "," +
+           CsvField(ToUtf8(o.Search)) + "," + CsvField(ToUtf8(o.Explore)) + "\r\n";
   }
   return out;
 }
@@ -61,6 +63,9 @@ Bytes CheckReportJson(const std::vector<TCheckOutcome>& AOutcomes) {
     item->SetBoolean(u"confirmed", o.Confirmed);
     item->SetString(u"note", o.Note);
     item->SetInt(u"attempts", o.Attempts);
+    // Deep probes only where they ran.
+    if (!o.Search.empty()) item->SetString(u"search", o.Search);
+    if (!o.Explore.empty()) item->SetString(u"explore", o.Explore);
   }
   TMemoryStream mem;
   list.SaveToStream(mem, 4, teUTF8, false, false);

@@ -18,6 +18,9 @@ struct TRunOptions {
   bool ConfirmDead = true;
   // The log names each source that is not alive after a check.
   bool ListFailures = true;
+  // Deep probes beside the site address: the search request, the first
+  // explore entry (psSite: none, the window's default).
+  int32_t Probes = 0;  // a TProbeSet
   // Above 0: exactly this many probes at a time (the batch program's
   // --workers); 0: the window's meaning of the worker count (the pool's
   // maximum, one of them left to the pool).

@@ -196,6 +196,43 @@ bool CheckUrl(const String& AUrl, const String& AName, bool ARaiseErr, bool AAll
   }
 }
 
+// Sends a built request: GET, or POST with its body; its own headers.
+THttpResult SendRequest(const TSourceRequest& ARequest, THttpClient& AHttp) {
+  THttpHeaders headers;
+  for (const auto& [name, value] : ARequest.Headers) headers.Add(name, value);
+  if (!ARequest.ContentType.empty()) headers.Add(u"Content-Type", ARequest.ContentType);
+  if (ARequest.Method == u"POST") {
+    TMemoryStream body;
+    body.Data() = ARequest.Body;
+    return AHttp.Post(ARequest.Url, &body, nullptr, &headers);
+  }
+  return AHttp.Get(ARequest.Url, nullptr, &headers);
+}
+
+// The logged probe of a built request (format 3): the texts of the flat
+// probes, and "无法校验的…(脚本)." for one that needs a script engine.
+void CheckRequest(const TSourceRequest& ARequest, const String& AName, THttpClient& AHttp,
+                  std::vector<String>* AOutLog) {
+  if (!ARequest.Probeable) {
+    if (ARequest.WhyNot == kWhyScript)
+      AddLog(AOutLog, u"无法校验的" + AName + u"(脚本).");
+    else if (ARequest.WhyNot == kWhyBrowser)
+      AddLog(AOutLog, u"无法校验的" + AName + u"(浏览器).");
+    else
+      AddLog(AOutLog, u"无效的" + AName + u".");
+    return;
+  }
+  try {
+    const int32_t status = SendRequest(ARequest, AHttp).StatusCode();
+    if (status == 200)
+      AddLog(AOutLog, AName + u"连接成功.");
+    else
+      AddLog(AOutLog, Format(u"%s测试失败(StatusCode: %d, %s).", AName, status, ARequest.Url));
+  } catch (const Exception& E) {
+    AddLog(AOutLog, Format(u"%s测试出错(%s).", AName, E.Message()));
+  }
+}
+
 void CheckFindUrl(const String& AText, const String& AName, bool ARaiseErr, THttpClient& AHttp,
                   THttpHeaders& AHeader, std::vector<String>* AOutLog) {
   if (AText.empty()) return;
@@ -221,7 +258,7 @@ void CheckFindUrl(const String& AText, const String& AName, bool ARaiseErr, THtt
 
 }  // namespace
 
-TCheckTarget TCheckTarget::Of(const JSONObject* AItem) {
+TCheckTarget TCheckTarget::Of(const JSONObject* AItem, bool ARequests) {
   TBookSourceItem item(const_cast<JSONObject*>(AItem));
   TCheckTarget t;
   t.BookSourceName = item.bookSourceName();
@@ -229,6 +266,17 @@ TCheckTarget TCheckTarget::Of(const JSONObject* AItem) {
   t.HttpUserAgent = item.httpUserAgent();
   t.RuleSearchUrl = item.ruleSearchUrl();
   t.RuleFindUrl = item.ruleFindUrl();
+  t.Format = SourceFormatOf(AItem);
+  if (SpeaksFormat3(t.Format)) {
+    const TBookSource3 source(const_cast<JSONObject*>(AItem));
+    t.HasHeader = source.Has(u"header");
+    t.Headers = source.Headers(&t.HeaderScript);
+  }
+  if (ARequests) {
+    t.HasRequests = true;
+    t.Search = SearchRequestOf(AItem, TBookSource3(const_cast<JSONObject*>(AItem)).CheckKeyWord());
+    t.Explore = ExploreRequestsOf(AItem);
+  }
   return t;
 }
 
@@ -250,12 +298,30 @@ bool TSourceChecker::Check(const TCheckTarget& ATarget, THttpClient& AHttp, THtt
   // and their redirects, never reach another site, never pile up.
   AHttp.CookieMgr().Clear();
   AHeader.Clear();
-  if (!ATarget.HttpUserAgent.empty()) AHeader.Add(u"User-Agent", ATarget.HttpUserAgent);
+  // A format-3 source's own headers go with its site probe (its `header`
+  // speaks before a flat User-Agent in a mixed source).
+  if (ATarget.HasHeader && !ATarget.HeaderScript) {
+    for (const auto& [name, value] : ATarget.Headers)
+      if (!(LowerCaseAscii(name) == u"user-agent" && value == u"null")) AHeader.Add(name, value);
+  } else if (!ATarget.HttpUserAgent.empty()) {
+    AHeader.Add(u"User-Agent", ATarget.HttpUserAgent);
+  }
   const bool verdict =
       CheckUrl(Trim(ATarget.BookSourceUrl), u"书源URL", ARaiseErr, true, AHttp, AHeader, AOutLog, AOutcome);
   if (verdict && AOutLog) {
-    CheckUrl(Trim(ATarget.RuleSearchUrl), u"搜索地址", false, false, AHttp, AHeader, AOutLog, nullptr);
-    CheckFindUrl(Trim(ATarget.RuleFindUrl), u"发现", ARaiseErr, AHttp, AHeader, AOutLog);
+    if (SpeaksFormat3(ATarget.Format)) {
+      // The requests the reader app makes: the search with its check keyword,
+      // then each explore entry (headings skipped).
+      CheckRequest(ATarget.Search, u"搜索地址", AHttp, AOutLog);
+      for (const TExploreEntry& entry : ATarget.Explore) {
+        if (entry.Heading) continue;
+        CheckRequest(entry.Request, entry.Title.empty() ? String(u"发现") : u"发现列表项【" + entry.Title + u"】", AHttp,
+                     AOutLog);
+      }
+    } else {
+      CheckUrl(Trim(ATarget.RuleSearchUrl), u"搜索地址", false, false, AHttp, AHeader, AOutLog, nullptr);
+      CheckFindUrl(Trim(ATarget.RuleFindUrl), u"发现", ARaiseErr, AHttp, AHeader, AOutLog);
+    }
   }
   if (AOutLog) AOutLog->push_back(Format(u"用时 %d ms.", GetTimestamp() - start));
   return verdict;
@@ -275,7 +341,7 @@ bool TSourceChecker::CheckSource(const JSONObject* AItem, bool ARaiseErr, std::v
   TCheckOutcome outcome;
   // The log ends with the class and the reason, also when the check raises.
   try {
-    const bool verdict = Check(TCheckTarget::Of(AItem), http, header, ARaiseErr, AOutLog, &outcome);
+    const bool verdict = Check(TCheckTarget::Of(AItem, true), http, header, ARaiseErr, AOutLog, &outcome);
     AddLog(AOutLog, ConclusionLine(outcome));
     return verdict;
   } catch (...) {
@@ -340,6 +406,41 @@ bool TSourceChecker::ProbeOnce(const TCheckTarget& ATarget, THttpClient& AHttp, 
     AOutcome.FailText = E.Message();
     if (AOutcome.Reason.empty()) ClassifyFailure(E, false, AOutcome);
     return false;
+  }
+}
+
+String TSourceChecker::ProbeRequest(const TSourceRequest& ARequest, THttpClient& AHttp) {
+  if (!ARequest.Probeable)
+    return ARequest.WhyNot == kWhyScript || ARequest.WhyNot == kWhyBrowser ? u"script" : u"none";
+  TCheckOutcome outcome;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      THttpResult result = SendRequest(ARequest, AHttp);
+      const int32_t status = result.StatusCode();
+      if (status >= 200 && status < 300) return u"pass";
+      ClassifyAnswer(status, false, result.Response, outcome);
+      if (result.RedirectRefused()) outcome.Reason = u"redirect-private";
+    } catch (const Exception& E) {
+      ClassifyFailure(E, false, outcome);
+    }
+    // The request's own "retry": more attempts while the status is not 2xx.
+    if (attempt >= ARequest.Retry) break;
+  }
+  return u"fail:" + outcome.Reason;
+}
+
+void TSourceChecker::ProbeDeep(const TCheckTarget& ATarget, TProbeSet AProbes, THttpClient& AHttp,
+                               TCheckOutcome& AOutcome) {
+  if (!ATarget.HasRequests) return;
+  if (AProbes & psSearch) AOutcome.Search = ProbeRequest(ATarget.Search, AHttp);
+  if (AProbes & psExplore) {
+    // As the reader app's own check: the first entry that is no heading.
+    AOutcome.Explore = u"none";
+    for (const TExploreEntry& entry : ATarget.Explore) {
+      if (entry.Heading) continue;
+      AOutcome.Explore = ProbeRequest(entry.Request, AHttp);
+      break;
+    }
   }
 }
 

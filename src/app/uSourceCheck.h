@@ -10,17 +10,32 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/uBookSource3.h"
 #include "app/uCheckOutcome.h"
+#include "app/uSourceRequest.h"
 #include "support/KivTypes.h"
 
 class JSONObject;
 class THttpClient;
 class THttpHeaders;
 
+// Which requests beside the site address a check probes.
+enum TProbeSet : int { psSite = 0, psSearch = 1, psExplore = 2, psAll = 3 };
+
 // What the check reads of a source, copied under the collection's lock.
 struct TCheckTarget {
   String BookSourceName, BookSourceUrl, HttpUserAgent, RuleSearchUrl, RuleFindUrl;
-  static TCheckTarget Of(const JSONObject* AItem);
+  TSourceFormat Format = sfBare;
+  // Format 3: the site probe sends the source's `header` (when it has one).
+  bool HasHeader = false, HeaderScript = false;
+  THeaderList Headers;
+  // The built requests, when asked for (format 3 and mixed sources, and deep probes).
+  bool HasRequests = false;
+  TSourceRequest Search;
+  std::vector<TExploreEntry> Explore;
+  // ARequests: build the search and explore requests too (a logged test of
+  // a format-3 source, a deep probe).
+  static TCheckTarget Of(const JSONObject* AItem, bool ARequests = false);
 };
 
 struct TCheckPolicy {
@@ -68,6 +83,11 @@ class TSourceChecker {
   // reason and texts are replaced, its attempts counted on.
   static bool ProbeOnce(const TCheckTarget& ATarget, THttpClient& AHttp, THttpHeaders& AHeader,
                         TCheckOutcome& AOutcome);
+  // A deep probe of a built request: "pass" (a 2xx answer), "fail:<reason>",
+  // "script" (needs a script engine or a browser) or "none" (no request).
+  static String ProbeRequest(const TSourceRequest& ARequest, THttpClient& AHttp);
+  // The deep probes AProbes asks for, into the outcome's Search and Explore.
+  static void ProbeDeep(const TCheckTarget& ATarget, TProbeSet AProbes, THttpClient& AHttp, TCheckOutcome& AOutcome);
 
   void SetPolicy(const TCheckPolicy& APolicy);
   const TCheckPolicy& Policy() const { return FPolicy; }

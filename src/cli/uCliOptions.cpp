@@ -52,6 +52,12 @@ const char kUsage[] =
     "                           live ones lose it; blocked and unverifiable ones\n"
     "                           (bot walls, rate limits, addresses that are no\n"
     "                           http(s) site) keep their groups\n"
+    "      --probe site|search|explore|all\n"
+    "                           besides the site address (site, the default), also\n"
+    "                           probe the search request, the first explore entry,\n"
+    "                           or both; the report gets their results (pass,\n"
+    "                           fail:<reason>, script, none); only the site decides\n"
+    "                           \"失效\"\n"
     "      --no-confirm         mark sources dead after the first failed probe\n"
     "                           (by default every failure is probed once more\n"
     "                           after the others, one probe per host at a time)\n"
@@ -94,7 +100,7 @@ int ParseNumber(const std::string& AOption, const std::string& AText, int AMin, 
 // are checked afterwards, so every message reads as the program's own.
 struct TRawOptions {
   std::vector<std::string> Files, Renames;
-  std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter;
+  std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter, Probe;
   std::vector<std::string> Updates;
   std::string DedupeMode, Keep, DedupeReport, KeepFields, Convert;
   bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
@@ -174,6 +180,7 @@ void Validate(const TCliOptions& O) {
     if (O.DropDead) throw TUsageError("--drop-dead needs --check");
     if (O.FailOnDead) throw TUsageError("--fail-on-dead needs --check");
     if (O.NoConfirm) throw TUsageError("--no-confirm needs --check");
+    if (O.Probes != 0) throw TUsageError("--probe needs --check");
   }
   if (O.Output == "-" && O.Report == "-") throw TUsageError("--output and --report cannot both write standard output");
   CheckDuplicateOptions(O);
@@ -221,6 +228,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   app.add_option("--update", raw.Updates)->allow_extra_args(false)->expected(1)->take_all();
   CLI::Option* keepFields = ValueOption(app, "--keep-fields", raw.KeepFields);
   FlagOption(app, "--no-confirm", raw.NoConfirm);
+  CLI::Option* probe = ValueOption(app, "--probe", raw.Probe);
   CLI::Option* convert = ValueOption(app, "--convert", raw.Convert);
 
   // CLI11 takes the words last to first. "--name=" is a value option with an
@@ -228,6 +236,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   // stand alone ("-oFILE" aside) and three dashes begin no option.
   static const std::vector<std::string> kValued = {"--output", "--report", "--rename-group", "--workers", "--timeout",
                                                    "--retries", "--per-host", "--sort", "--filter",
+                                                   "--probe",
                                                    "--dedupe-mode", "--keep", "--dedupe-report", "--update",
                                                    "--keep-fields", "--convert"};
   static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
@@ -334,6 +343,16 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   O.DropDead = raw.DropDead;
   O.FailOnDead = raw.FailOnDead;
   O.NoConfirm = raw.NoConfirm;
+  if (probe->count()) {
+    static const std::pair<const char*, int> kProbes[] = {{"site", 0}, {"search", 1}, {"explore", 2}, {"all", 3}};
+    bool known = false;
+    for (const auto& [name, value] : kProbes)
+      if (raw.Probe == name) {
+        O.Probes = value;
+        known = true;
+      }
+    if (!known) throw TUsageError("--probe takes 'site', 'search', 'explore' or 'all', not '" + raw.Probe + "'");
+  }
   // --help and --version are answered whatever the checks below would say.
   if (O.Help || O.Version) return O;
   Validate(O);

@@ -43,6 +43,7 @@ struct TCliOptions {
   std::string Filter;
   bool DropDead = false;
   bool NoConfirm = false;
+  int Probes = 0;  // a TProbeSet: 0 site, 1 search, 2 explore, 3 all
   bool FailOnDead = false;
   bool Quiet = false;
   bool Help = false;

@@ -154,6 +154,7 @@ void TBatch::RunStages() {
   run.CheckSources = FOptions.Check;
   run.ProbeCount = FOptions.Workers;
   run.ConfirmDead = !FOptions.NoConfirm;
+  run.Probes = FOptions.Probes;
   // The report names every source; the log keeps to the counts.
   run.ListFailures = false;
   FLogic->SetCheckTimeout(FOptions.TimeoutMs);

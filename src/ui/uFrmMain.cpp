@@ -293,6 +293,9 @@ void TForm1::CreateControls() {
   CheckBox3->setToolTip(QStringLiteral("去重时不检测书源名称和分组"));
   CheckBox2 = new QCheckBox(QStringLiteral("校验书源"), Panel3);
   CheckBox2->setObjectName("CheckBox2");
+  CheckBox4 = new QCheckBox(QStringLiteral("深度校验"), Panel3);
+  CheckBox4->setObjectName("CheckBox4");
+  CheckBox4->setToolTip(QStringLiteral("校验时也请求搜索地址和第一个发现，结果写入校验报告；只由书源URL决定是否失效"));
   runLayout->addWidget(Button1);
   runLayout->addSpacing(8);
   runLayout->addWidget(Label1);
@@ -301,6 +304,7 @@ void TForm1::CreateControls() {
   runLayout->addWidget(CheckBox1);
   runLayout->addWidget(CheckBox3);
   runLayout->addWidget(CheckBox2);
+  runLayout->addWidget(CheckBox4);
   runLayout->addStretch(1);
   rightLayout->addWidget(Panel3);
 
@@ -832,6 +836,7 @@ TRunOptions TForm1::ReadRunOptions() {
   options.RemoveRepeat = CheckBox1->isChecked();
   options.RealDedupe = CheckBox3->isChecked();
   options.CheckSources = CheckBox2->isChecked();
+  options.Probes = CheckBox4->isChecked() ? psAll : psSite;
   return options;
 }
 

@@ -175,6 +175,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QCheckBox* CheckBox1 = nullptr;
   QCheckBox* CheckBox2 = nullptr;
   QCheckBox* CheckBox3 = nullptr;
+  QCheckBox* CheckBox4 = nullptr;  // "深度校验": search and explore probes too
   QsciScintilla* EditData = nullptr;
   QLabel* Label2 = nullptr;
   QToolButton* SpeedButton1 = nullptr;

@@ -13,7 +13,9 @@
 namespace {
 
 std::unique_ptr<JSONObject> Parse(const std::string& AJson) {
-  JsonNameAfterSpace = true;  // the programs' setting: texts written back follow it
+  // The programs' settings: names without case, texts written back with a blank after each colon.
+  JsonCaseSensitive = false;
+  JsonNameAfterSpace = true;
   auto o = std::make_unique<JSONObject>();
   o->Parse(FromUtf8(AJson), false);
   return o;

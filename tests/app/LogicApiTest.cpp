@@ -296,7 +296,7 @@ TEST(CheckReport, CsvFieldsThatLookLikeFormulas) {
     o.BookSourceUrl = u"http://a/";
     const std::string csv = CheckReportCsv({o});
     const std::string line = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_EQ(line, "1," + c.Field + ",http://a/,dead,0,,0,,false,,0\r\n") << ToUtf8(c.Name);
+    EXPECT_EQ(line, "1," + c.Field + ",http://a/,dead,0,,0,,false,,0,,\r\n") << ToUtf8(c.Name);
     std::unique_ptr<JSONBase> json(JSONBase::Parser(FromUtf8(CheckReportJson({o})), true));
     EXPECT_EQ(static_cast<JSONArray*>(json.get())->GetJsonObject(0)->GetString(u"bookSourceName"), c.Name);
   }
@@ -314,6 +314,8 @@ TEST(CheckReport, CsvAndJsonColumns) {
   alive.Reason = u"ok";
   alive.Note = u"tls-untrusted";
   alive.Attempts = 1;
+  alive.Search = u"pass";
+  alive.Explore = u"fail:http-404";
   TCheckOutcome dead;
   dead.Position = 4;
   dead.BookSourceName = u"b";
@@ -340,11 +342,12 @@ TEST(CheckReport, CsvAndJsonColumns) {
   wall.Attempts = 1;
   // Earlier columns keep their places; the new ones follow.
   EXPECT_EQ(CheckReportCsv({alive, dead, odd, wall}),
-            "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts\r\n"
-            "1,\"笔趣阁, \"\"新\"\"\",http://a/,alive,200,,12,ok,false,tls-untrusted,1\r\n"
-            "5,b,http://b/,dead,0,\"书源URL测试出错(x).\r\nx\",3001,timeout,true,,2\r\n"
-            "6,c,\"'-\",unverifiable,0,无效的书源URL.,0,not-http,false,,0\r\n"
-            "7,d,https://d/,blocked,403,,0,bot-wall,false,,1\r\n");
+            "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts,"
+            "search,explore\r\n"
+            "1,\"笔趣阁, \"\"新\"\"\",http://a/,alive,200,,12,ok,false,tls-untrusted,1,pass,fail:http-404\r\n"
+            "5,b,http://b/,dead,0,\"书源URL测试出错(x).\r\nx\",3001,timeout,true,,2,,\r\n"
+            "6,c,\"'-\",unverifiable,0,无效的书源URL.,0,not-http,false,,0,,\r\n"
+            "7,d,https://d/,blocked,403,,0,bot-wall,false,,1,,\r\n");
   EXPECT_EQ(CheckReportJson({dead}),
             "[\r\n    {\r\n        \"position\": 5,\r\n        \"bookSourceName\": \"b\",\r\n"
             "        \"bookSourceUrl\": \"http://b/\",\r\n        \"verdict\": \"dead\",\r\n        \"status\": 0,\r\n"

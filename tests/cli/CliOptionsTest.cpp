@@ -59,6 +59,8 @@ TEST(CliOptions, UsageErrors) {
       {{"a.json", "--drop-dead"}, "--drop-dead needs --check"},
       {{"a.json", "--fail-on-dead"}, "--fail-on-dead needs --check"},
       {{"a.json", "--no-confirm"}, "--no-confirm needs --check"},
+      {{"a.json", "--probe", "all"}, "--probe needs --check"},
+      {{"a.json", "--check", "--probe", "deep"}, "--probe takes 'site', 'search', 'explore' or 'all'"},
       {{"a.json", "--dedupe", "--dedupe-strict"}, "exclude each other"},
       {{"a.json", "--sort", "date"}, "--sort takes"},
       {{"a.json", "--workers", "0"}, "--workers needs a whole number"},

@@ -373,9 +373,10 @@ TEST(CliCollection, DedupeModesOnNearDuplicates) {
     const char* Summary;
   };
   const TCase cases[] = {
-      // Names, groups, author and weight are not compared; case of ASCII letters neither.
-      {"--dedupe", {"Base", "Blank", "Rules"}, "duplicates removed: 3"},
-      {"--dedupe-strict", {"Base", "Renamed", "Blank", "Rules"}, "duplicates removed: 2"},
+      // Names, groups and weight are not compared, case of ASCII letters neither; the
+      // author is a rule like any other, so "someone else" stays.
+      {"--dedupe", {"Base", "Base", "Blank", "Rules"}, "duplicates removed: 2"},
+      {"--dedupe-strict", {"Base", "Renamed", "Base", "Blank", "Rules"}, "duplicates removed: 1"},
       {"--sort=name", {"Base", "Base", "Base", "Blank", "Renamed", "Rules"}, "duplicates removed: 0"},
   };
   for (const TCase& c : cases) {
@@ -548,7 +549,7 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
   const std::vector<TExpect> sites = Sites();
   ASSERT_EQ(lines.size(), sites.size() + 1);
   EXPECT_EQ(lines[0], "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,"
-                      "attempts");
+                      "attempts,search,explore");
   for (size_t i = 0; i < sites.size(); ++i) {
     const TExpect& e = sites[i];
     // A field starting with '-' is no formula for a spreadsheet: an apostrophe and quotes.
@@ -561,10 +562,10 @@ TEST_F(CliCheckTest, CsvReportAndDropDead) {
       EXPECT_EQ(lines[i + 1].rfind(head + "\"" + e.FailPrefix + "\",", 0), 0u) << lines[i + 1];
     }
     if (e.Verdict == "alive") {
-      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+,ok,false,,1"))) << lines[i + 1];
+      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,alive,[0-9]+,,[0-9]+,ok,false,,1,,"))) << lines[i + 1];
     }
     if (e.Verdict == "dead") {
-      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,[0-9]+," + e.Reason + ",true,,2"))) << lines[i + 1];
+      EXPECT_TRUE(std::regex_match(lines[i + 1], std::regex(".*,[0-9]+," + e.Reason + ",true,,2,,"))) << lines[i + 1];
     }
   }
 }
@@ -608,6 +609,28 @@ TEST_F(CliCheckTest, FailOnDeadCountsOnlyDeadSources) {
   EXPECT_EQ(report->GetJsonObject(1)->GetString(u"reason"), u"http-500");
   EXPECT_FALSE(report->GetJsonObject(1)->GetBoolean(u"confirmed"));  // --no-confirm: one probe
   EXPECT_EQ(report->GetJsonObject(1)->GetString(u"attempts"), u"1");
+}
+
+// --probe all: the report carries the search and explore results; the site decides.
+TEST_F(CliCheckTest, DeepProbesInTheReport) {
+  TempDir dir;
+  const std::string site = server->Url("/ok");
+  dir.Write("s.json", "[{\"bookSourceName\":\"f3\",\"bookSourceUrl\":\"" + site +
+                          "\",\"searchUrl\":\"/nf?q={{key}}\",\"exploreUrl\":\"a::/ok\"}," +
+                          "{\"bookSourceName\":\"f2\",\"bookSourceUrl\":\"" + site + "\",\"ruleSearchUrl\":\"" +
+                          server->Url("/ok?k=searchKey") + "\"}]");
+  const TCliResult r = RunCli({dir / "s.json", "--check", "--probe", "all", "--report", dir / "r.json", "-o",
+                               dir / "out.json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  auto report = LoadArray(dir / "r.json");
+  ASSERT_EQ(report->Count(), 2);
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"search"), u"fail:http-404");
+  EXPECT_EQ(report->GetJsonObject(0)->GetString(u"explore"), u"pass");
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"search"), u"pass");
+  EXPECT_EQ(report->GetJsonObject(1)->GetString(u"explore"), u"none");
+  EXPECT_EQ(Names(dir / "out.json"), (std::vector<std::string>{"f3", "f2"}));
+  auto out = LoadArray(dir / "out.json");
+  EXPECT_EQ(out->GetJsonObject(0)->GetString(u"bookSourceGroup"), u"");
 }
 
 TEST_F(CliCheckTest, RetriesTurnAFlakySiteAlive) {

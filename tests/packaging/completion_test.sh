@@ -87,7 +87,15 @@ for entry in "${value_kind[@]}"; do
     elif [[ $arg =~ ^[a-z0-9]+(\|[a-z0-9]+)+$ ]]; then
         IFS='|' read -r -a words <<<"$arg"
         check "$option choices" "$(complete_line "tanvork-cli $option ")" "$(sorted "${words[@]}")"
-        check "$option choice by prefix" "$(complete_line "tanvork-cli $option ${words[1]:0:1}")" "${words[1]}"
+        # The shortest prefix of the second choice that no other choice shares.
+        prefix=""
+        for ((n = 1; n <= ${#words[1]}; n++)); do
+            prefix=${words[1]:0:n}
+            shared=0
+            for w in "${words[@]}"; do [[ $w != "${words[1]}" && $w == "$prefix"* ]] && shared=1; done
+            ((shared)) || break
+        done
+        check "$option choice by prefix" "$(complete_line "tanvork-cli $option $prefix")" "${words[1]}"
         [[ $option == --* ]] && check "$option=choice" "$(complete_line "tanvork-cli $option=")" "$(sorted "${words[@]}")"
     else
         # A number or free text ($arg): nothing, neither files nor options.

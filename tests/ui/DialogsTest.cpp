@@ -434,7 +434,7 @@ void TDialogsTest::checkReportAfterACheckRun() {
   const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
   QCOMPARE(lines.size(), 3);
   QCOMPARE(lines[0], QStringLiteral("position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,"
-                                    "confirmed,note,attempts"));
+                                    "confirmed,note,attempts,search,explore"));
   QVERIFY(lines[1].startsWith(QStringLiteral("1,活,") + QString::fromStdString(ok) + QStringLiteral(",alive,200,,")));
   QVERIFY(lines[2].startsWith(QStringLiteral("2,死,") + QString::fromStdString(err) + QStringLiteral(",dead,500,")));
   QFile plain(json);
