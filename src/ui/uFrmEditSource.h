@@ -1,4 +1,6 @@
 // The source editor dialog: one book source in a form, modeless, several at once.
+// Sources of the current format (or mixed ones) get pages of their own members;
+// older and bare sources the flat form of 28 fields.
 #pragma once
 
 #include <QDialog>
@@ -9,9 +11,11 @@
 #include "app/uBookSourceBean.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QTabWidget;
 class QWidget;
 class TMainLogic;
 
@@ -25,10 +29,20 @@ class TfrmEditSource : public QDialog {
   TfrmEditSource(QWidget* AParent, TMainLogic& ALogic, QStringList AGroups);
   ~TfrmEditSource() override;
 
-  // The source being edited; with AOwned the dialog frees it unless it is confirmed.
+  // Asks which format a new source is in (the current one preselected) and
+  // returns the new source, or nothing when the user cancels.
+  static JSONObject* AskNewSource(QWidget* AParent);
+  // A new source of the current format: the members the form shows as
+  // switches and numbers, with the values they have when absent.
+  static JSONObject* NewFormat3Source();
+
+  // The source being edited; with AOwned the dialog frees it unless it is
+  // confirmed. Its format decides the form's pages.
   void SetData(JSONObject* AData, bool AOwned);
   JSONObject* Data() const { return FData; }
   TNotifyEventA CallBack;
+  // The form shows the current format's pages.
+  bool Format3() const { return FFormat3; }
 
   // Writes into ASource what the user changed in the form since it was
   // shown: untouched fields stay as they are, absent ones stay absent.
@@ -37,8 +51,10 @@ class TfrmEditSource : public QDialog {
   const QString& EnableKey() const { return FEnableKey; }
   // The source is leaving the collection: forget it and close, writing nothing.
   void Detach();
-  // The inputs that carry a JSON key, in creation order.
+  // The inputs that carry a JSON key, in creation order. A rule member's key
+  // is "rule.member" (e.g. "ruleSearch.bookList").
   const std::vector<QWidget*>& Inputs() const { return FInputs; }
+  QWidget* InputOf(const QString& AKey) const;
   static QString KeyOf(const QWidget* AInput);
   // The size every new dialog starts with.
   static QSize RememberedSize();
@@ -54,12 +70,22 @@ class TfrmEditSource : public QDialog {
 
  private:
   void FormCreate();
+  void BuildBody(bool AFormat3);
+  void BuildFormat2Body(QWidget* AParent);
+  void BuildFormat3Body(QWidget* AParent);
   void FormShow();
+  void FillFormat3();
+  void ApplyFormat3(JSONObject* ASource);
+  // What keeps OK and the test from using the form, or "".
+  QString FormError() const;
   void WatchWheel(QWidget* AWidget);
+  QScrollArea* CurrentScrollArea() const;
   static QString TextOf(const QWidget* AInput);
 
  public:
-  QScrollArea* ScrollBox1 = nullptr;
+  QScrollArea* ScrollBox1 = nullptr;     // the flat form
+  QTabWidget* PageControl1 = nullptr;    // the current format's pages
+  QLabel* lblMixed = nullptr;            // says the flat members stay as they are
   QWidget* Panel1 = nullptr;
   QCheckBox* CheckBox1 = nullptr;
   QLineEdit* Edit27 = nullptr;
@@ -73,6 +99,10 @@ class TfrmEditSource : public QDialog {
   QStringList FGroups;
   JSONObject* FData = nullptr;
   bool FOwnsData = false;
+  bool FFormat3 = false;
+  QWidget* FBody = nullptr;
+  QLabel* FWeightLabel = nullptr;
+  QLabel* FSerialLabel = nullptr;
   std::vector<QWidget*> FInputs;
   // What the form showed, to tell what the user changed.
   QStringList FShownTexts;

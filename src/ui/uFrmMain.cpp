@@ -626,7 +626,9 @@ void TForm1::PasteFiles() {
 
 void TForm1::O1Click() { FLogic->OpenFileCommand(); }
 void TForm1::A2Click() { FLogic->AddFileCommand(); }
-void TForm1::N7Click() { EditSource(new JSONObject(), true); }
+void TForm1::N7Click() {
+  if (JSONObject* source = TfrmEditSource::AskNewSource(this)) EditSource(source, true);
+}
 void TForm1::E2Click() { FLogic->ExportCommand(); }
 void TForm1::R3Click() { FLogic->ExportReportCommand(); }
 void TForm1::H2Click() { FLogic->H2Click(); }

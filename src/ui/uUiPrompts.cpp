@@ -1,5 +1,6 @@
 #include "ui/uUiPrompts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -10,6 +11,8 @@ QMessageBox::StandardButton ShowMessage(const TMessageRequest& ARequest) {
   if (TUiPrompts::MessageHook) return TUiPrompts::MessageHook(ARequest);
   QMessageBox box(ARequest.Icon, ARequest.Title, ARequest.Text, ARequest.Buttons, ARequest.Parent);
   if (ARequest.Default != QMessageBox::NoButton) box.setDefaultButton(ARequest.Default);
+  for (const auto& [button, text] : ARequest.ButtonTexts)
+    if (QAbstractButton* b = box.button(button)) b->setText(text);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

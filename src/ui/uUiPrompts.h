@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -16,6 +18,8 @@ struct TMessageRequest {
   QString Text;
   QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
   QMessageBox::StandardButton Default = QMessageBox::NoButton;  // the button Enter presses
+  // Captions in place of the standard ones; hooks answer with the standard button.
+  std::vector<std::pair<QMessageBox::StandardButton, QString>> ButtonTexts = {};
 };
 
 struct TUiPrompts {

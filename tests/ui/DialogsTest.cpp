@@ -156,6 +156,8 @@ void TDialogsTest::editDialogNumbersAndMemo() {
 void TDialogsTest::editDialogNewSource() {
   AddFile(Fixture("one.json", SourcesJson({{"g", "甲", "http://a/"}})));
   // Cancelled: nothing added (and the new source is freed with the dialog).
+  // The older format's flat form.
+  Prompts.Answers = {QMessageBox::No};
   W->N7Click();
   QCOMPARE(W->EditorDialogs().size(), size_t(1));
   QTest::mouseClick(W->EditorDialogs().back()->Button2, Qt::LeftButton);
@@ -163,6 +165,7 @@ void TDialogsTest::editDialogNewSource() {
   QCOMPARE(Rows(), 1);
 
   // Everything empty and OK: refused, the form stays.
+  Prompts.Answers = {QMessageBox::No};
   W->PopupMenu1->findChild<QAction*>("N1")->trigger();
   TfrmEditSource* D = W->EditorDialogs().back();
   QTest::mouseClick(D->Button1, Qt::LeftButton);

@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     TDuplicatesDialogTest duplicates;
     TWorkSafetyTest workSafety;
     TConvertMenuTest convertMenu;
+    TEditSource3Test editSource3;
     for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
                            static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety),
-                           static_cast<QObject*>(&duplicates),
+                           static_cast<QObject*>(&duplicates), static_cast<QObject*>(&editSource3),
                            static_cast<QObject*>(&convertMenu)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;

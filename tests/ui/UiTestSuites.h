@@ -138,3 +138,29 @@ class TStartupFilesTest : public TWindowFixture {
   void stopsAtTheFirstFailingFile();
   void relativePathLoadsFromTheCurrentFolder();
 };
+
+class TEditSource3Test : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void untouchedFormWritesNoByte();
+  void ruleMemberKeepsTheRulesForm_data();
+  void ruleMemberKeepsTheRulesForm();
+  void headerAndExploreKeepTheirForm_data();
+  void headerAndExploreKeepTheirForm();
+  void badHeaderIsRefused_data();
+  void badHeaderIsRefused();
+  void storedBadHeaderLeftAloneIsNoFault();
+  void numbersAndSwitchesKeepTheirTypes();
+  void formatDecidesTheForm_data();
+  void formatDecidesTheForm();
+  void newSourceAsksTheFormat();
+  void testButtonUsesTheFormsValues();
+
+ private:
+  struct TServers;
+  TServers* FServers = nullptr;
+};

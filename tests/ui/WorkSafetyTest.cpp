@@ -245,6 +245,7 @@ void TWorkSafetyTest::nonStandardJsonAsksBeforeSaving() {
 
 void TWorkSafetyTest::newSourceNeedsAnAddress() {
   AddFile(Fixture("three.json", kThree));
+  Prompts.Answers = {QMessageBox::No};  // the older format's flat form
   W->N7Click();
   TfrmEditSource* D = W->EditorDialogs().back();
   QTest::mouseClick(D->Button1, Qt::LeftButton);
