@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "app/uBookSource3.h"
 #include "app/uBookSourceBean.h"
 #include "app/uRemoveRepeat.h"
 #include "app/uSourceCollection.h"
@@ -145,6 +146,10 @@ bool TBatchRun::HasOutcomes() {
 
 void TBatchRun::Start(const TRunOptions& AOptions) {
   const intptr_t run = FRunId.fetch_add(1) + 1;
+  FOptions = AOptions;
+  FStartedUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
   SetRunState(rsRunning);
   FTaskRef = 0;
   FWaitStop = 0;
@@ -257,7 +262,10 @@ void TBatchRun::TaskFinish(PJob AJob) {
     FTaskRef = 0;
     if (!FView.IsDestroying()) {
       if (OnListChanged) OnListChanged();
-      if (FCheckRan) LogCheckSummary();
+      if (FCheckRan) {
+        LogCheckSummary();
+        if (OnCheckEnded) OnCheckEnded(!StopAsked());
+      }
       StopOrEnd();
     }
   }
@@ -556,4 +564,21 @@ void TBatchRun::DoCheckBookSourceItem(PJob AJob) {
     // Errors of the client never end the stage abnormally.
   }
   CheckJobDone(run);
+}
+
+int WriteRespondTimes(TSourceCollection& ASources, const std::vector<TCheckOutcome>& AOutcomes, int32_t ATimeoutMs) {
+  int written = 0;
+  std::lock_guard<std::mutex> lock(ASources.Lock());
+  JSONArray& data = ASources.Data();
+  for (const TCheckOutcome& o : AOutcomes) {
+    if (o.Verdict != cvAlive && o.Verdict != cvDead) continue;
+    if (o.Position < 0 || o.Position >= data.Count()) continue;
+    JSONObject* source = data.GetJsonObject(o.Position);
+    if (!source || source->GetString(u"bookSourceUrl") != o.BookSourceUrl) continue;
+    if (!SpeaksFormat3(SourceFormatOf(source))) continue;
+    ASources.NoteRewriteLocked(source, u"respondTime");
+    source->SetInt64(u"respondTime", o.Verdict == cvAlive ? o.ElapsedMs : int64_t(ATimeoutMs) + o.ElapsedMs);
+    ++written;
+  }
+  return written;
 }

@@ -51,6 +51,12 @@ class TBatchRun {
 
   // The stages changed the collection (main thread): the front end refreshes.
   std::function<void()> OnListChanged;
+  // The check stage has ended and its summary is logged (main thread, before
+  // the run ends); false when a stop cut it short.
+  std::function<void(bool AComplete)> OnCheckEnded;
+  // The options of the last Start, and when it came (milliseconds since 1970).
+  const TRunOptions& Options() const { return FOptions; }
+  int64_t StartedUnixMs() const { return FStartedUnixMs; }
 
   // ---- log and status
   void Log(const String& AMsg);   // log line, status message
@@ -86,6 +92,8 @@ class TBatchRun {
 
   TSourceCollection& FSources;
   IRunView& FView;
+  TRunOptions FOptions;  // main thread
+  int64_t FStartedUnixMs = 0;
   TSourceChecker FChecker;
   TCheckListeners FListeners;
   std::mutex FOutcomeLock;
@@ -136,3 +144,11 @@ class TBatchRun {
   int32_t FProgressMin = 0, FProgressMax = 100, FProgressPos = 0;
   bool FProgressVisible = false;
 };
+
+// Writes respondTime into each checked source that speaks format 3, as the
+// reader app does after its own check: the elapsed ms when alive, the
+// time-out plus the elapsed ms when dead. Format-2 and bare sources, and
+// blocked or unverifiable ones, are left alone. Main thread, after the run;
+// a source no longer at its checked position (same address) is skipped.
+// Returns how many sources were written.
+int WriteRespondTimes(TSourceCollection& ASources, const std::vector<TCheckOutcome>& AOutcomes, int32_t ATimeoutMs);

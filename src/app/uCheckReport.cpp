@@ -33,24 +33,29 @@ bool IsCsvReportName(const String& AFileName) {
   return AFileName.size() >= 4 && LowerCaseAscii(AFileName.substr(AFileName.size() - 4)) == u".csv";
 }
 
-Bytes CheckReportCsv(const std::vector<TCheckOutcome>& AOutcomes) {
+Bytes CheckReportCsv(const std::vector<TCheckOutcome>& AOutcomes, const std::vector<String>* APrevious) {
   // The columns of earlier reports keep their places; later ones follow.
   Bytes out =
       "position,bookSourceName,bookSourceUrl,verdict,status,failText,elapsedMs,reason,confirmed,note,attempts,search,"
-      "explore\r\n";
-  for (const TCheckOutcome& o : AOutcomes) {
+      "explore";
+  out += APrevious ? ",previous\r\n" : "\r\n";
+  for (size_t i = 0; i < AOutcomes.size(); ++i) {
+    const TCheckOutcome& o = AOutcomes[i];
     out += std::to_string(o.Position + 1) + "," + CsvField(ToUtf8(o.BookSourceName)) + "," +
            CsvField(ToUtf8(o.BookSourceUrl)) + "," + VerdictName(o.Verdict) + "," + std::to_string(o.Status) + "," +
            CsvField(ToUtf8(o.FailText)) + "," + std::to_string(o.ElapsedMs) + "," + CsvField(ToUtf8(o.Reason)) + "," +
            (o.Confirmed ? "true" : "false") + "," + CsvField(ToUtf8(o.Note)) + "," + std::to_string(o.Attempts) + "," +
-           CsvField(ToUtf8(o.Search)) + "," + CsvField(ToUtf8(o.Explore)) + "\r\n";
+           CsvField(ToUtf8(o.Search)) + "," + CsvField(ToUtf8(o.Explore));
+    if (APrevious) out += "," + CsvField(i < APrevious->size() ? ToUtf8((*APrevious)[i]) : std::string());
+    out += "\r\n";
   }
   return out;
 }
 
-Bytes CheckReportJson(const std::vector<TCheckOutcome>& AOutcomes) {
+Bytes CheckReportJson(const std::vector<TCheckOutcome>& AOutcomes, const std::vector<String>* APrevious) {
   JSONArray list;
-  for (const TCheckOutcome& o : AOutcomes) {
+  for (size_t i = 0; i < AOutcomes.size(); ++i) {
+    const TCheckOutcome& o = AOutcomes[i];
     JSONObject* item = list.AddChildObject();
     item->SetInt(u"position", o.Position + 1);
     item->SetString(u"bookSourceName", o.BookSourceName);
@@ -66,12 +71,14 @@ Bytes CheckReportJson(const std::vector<TCheckOutcome>& AOutcomes) {
     // Deep probes only where they ran.
     if (!o.Search.empty()) item->SetString(u"search", o.Search);
     if (!o.Explore.empty()) item->SetString(u"explore", o.Explore);
+    if (APrevious && i < APrevious->size()) item->SetString(u"previous", (*APrevious)[i]);
   }
   TMemoryStream mem;
   list.SaveToStream(mem, 4, teUTF8, false, false);
   return mem.Data();
 }
 
-Bytes CheckReport(const std::vector<TCheckOutcome>& AOutcomes, const String& AFileName) {
-  return IsCsvReportName(AFileName) ? CheckReportCsv(AOutcomes) : CheckReportJson(AOutcomes);
+Bytes CheckReport(const std::vector<TCheckOutcome>& AOutcomes, const String& AFileName,
+                  const std::vector<String>* APrevious) {
+  return IsCsvReportName(AFileName) ? CheckReportCsv(AOutcomes, APrevious) : CheckReportJson(AOutcomes, APrevious);
 }

@@ -6,6 +6,7 @@
 
 #include "app/uBookSourceBean.h"
 #include "app/uGroupIndex.h"
+#include "app/uRemoteSource.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
 #include "support/KivStream.h"
@@ -55,8 +56,9 @@ std::unique_ptr<JSONArray> SourcesOfRoot(JSONBase* ARoot, const String& AName) {
 // Every top-level value of a text: concatenated files and one source a line
 // load whole. One value keeps the rules of a single root.
 std::unique_ptr<JSONArray> SourcesOfValues(std::vector<std::unique_ptr<JSONBase>> AValues, const String& AName,
-                                           int* AValueCount) {
+                                           int* AValueCount, std::vector<String>* AListed) {
   if (AValueCount) *AValueCount = int(AValues.size());
+  if (AListed && AValues.size() == 1 && SourceListOf(AValues[0].get(), *AListed)) return nullptr;
   if (AValues.size() <= 1) return SourcesOfRoot(AValues.empty() ? nullptr : AValues[0].release(), AName);
   auto result = std::make_unique<JSONArray>();
   for (std::unique_ptr<JSONBase>& value : AValues) {
@@ -90,15 +92,16 @@ bool TSourceCollection::IsSource(const JSONObject* AItem) {
 
 // ---------------------------------------------------------------- loading
 
-std::unique_ptr<JSONArray> TSourceCollection::LoadFile(const String& AFileName, int* AValueCount, String* ATrailing) {
+std::unique_ptr<JSONArray> TSourceCollection::LoadFile(const String& AFileName, int* AValueCount, String* ATrailing,
+                                                       std::vector<String>* AListed) {
   TFileStream file(AFileName, TFileStream::fmOpenRead);
-  return LoadStream(file, AFileName, AValueCount, ATrailing);
+  return LoadStream(file, AFileName, AValueCount, ATrailing, AListed);
 }
 
 std::unique_ptr<JSONArray> TSourceCollection::LoadStream(TStream& AStream, const String& AName, int* AValueCount,
-                                                         String* ATrailing) {
-  if (!ATrailing) return SourcesOfValues(JSONBase::ParserValues(AStream, true), AName, AValueCount);
-  return SourcesOfValues(JSONBase::ParserValues(AStream, *ATrailing), AName, AValueCount);
+                                                         String* ATrailing, std::vector<String>* AListed) {
+  if (!ATrailing) return SourcesOfValues(JSONBase::ParserValues(AStream, true), AName, AValueCount, AListed);
+  return SourcesOfValues(JSONBase::ParserValues(AStream, *ATrailing), AName, AValueCount, AListed);
 }
 
 int TSourceCollection::Merge(JSONArray& ASource) {

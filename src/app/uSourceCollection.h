@@ -43,10 +43,12 @@ class TSourceCollection {
   // Junk after whole values (an overwritten file's tail, a comment line)
   // leaves them loaded; ATrailing (may be null: then it is an error)
   // receives where it begins. Errors name the file as AName.
+  // With AListed given, a text that is a source list ({"sourceUrls": [...]})
+  // returns null and leaves its addresses there; without, it holds no source.
   static std::unique_ptr<JSONArray> LoadFile(const String& AFileName, int* AValueCount = nullptr,
-                                             String* ATrailing = nullptr);
+                                             String* ATrailing = nullptr, std::vector<String>* AListed = nullptr);
   static std::unique_ptr<JSONArray> LoadStream(TStream& AStream, const String& AName, int* AValueCount = nullptr,
-                                               String* ATrailing = nullptr);
+                                               String* ATrailing = nullptr, std::vector<String>* AListed = nullptr);
   // Moves every source of ASource to the end of the collection and counts
   // its groups; other elements stay behind. Returns how many came.
   int Merge(JSONArray& ASource);
