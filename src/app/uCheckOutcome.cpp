@@ -45,3 +45,15 @@ void TCheckListeners::Publish(const TCheckOutcome& AOutcome) {
   std::lock_guard<std::mutex> lock(FLock);
   for (const auto& entry : FListeners) entry.second(AOutcome);
 }
+
+void TLastChecks::Record(const void* ASource, const TCheckOutcome& AOutcome) {
+  TLastCheck& last = FBySource[ASource];
+  last.Verdict = AOutcome.Verdict;
+  last.Reason = AOutcome.Reason;
+  last.ElapsedMs = AOutcome.ElapsedMs;
+}
+
+const TLastCheck* TLastChecks::Of(const void* ASource) const {
+  auto it = FBySource.find(ASource);
+  return it == FBySource.end() ? nullptr : &it->second;
+}

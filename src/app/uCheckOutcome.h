@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "support/KivTypes.h"
@@ -57,4 +58,24 @@ class TCheckListeners {
   std::mutex FLock;
   int FNextId = 0;
   std::vector<std::pair<int, TCheckListener>> FListeners;
+};
+
+// What a view shows of a source's last check in this session.
+struct TLastCheck {
+  TCheckVerdict Verdict = cvDead;
+  String Reason;
+  int64_t ElapsedMs = 0;
+};
+
+// The last check of each source, by identity (main thread). A source that
+// leaves must be forgotten: its address may be reused by a new one.
+class TLastChecks {
+ public:
+  void Record(const void* ASource, const TCheckOutcome& AOutcome);
+  const TLastCheck* Of(const void* ASource) const;
+  void Forget(const void* ASource) { FBySource.erase(ASource); }
+  size_t Count() const { return FBySource.size(); }
+
+ private:
+  std::unordered_map<const void*, TLastCheck> FBySource;
 };

@@ -1,9 +1,11 @@
 #include "app/uMainLogic.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "app/uBookSource3.h"
+#include "app/uBookSourceBean.h"
 #include "app/uCheckReport.h"
 #include "app/uPendingOutput.h"
 #include "app/uSourceCheck.h"
@@ -11,11 +13,22 @@
 #include "json/KivJson.h"
 #include "support/KivStr.h"
 #include "support/KivStream.h"
+#include "workers/KivJobs.h"
 
 namespace {
 
 constexpr char16_t kBookSourceName[] = u"bookSourceName";
 constexpr char16_t kBookSourceGroup[] = u"bookSourceGroup";
+constexpr char16_t kBookSourceUrl[] = u"bookSourceUrl";
+
+// Views read while painting: a member whose text cannot be written shows empty.
+String SafeString(const JSONObject* ASource, StringView AKey) {
+  try {
+    return ASource->GetString(AKey);
+  } catch (const Exception&) {
+    return String();
+  }
+}
 
 }  // namespace
 
@@ -52,9 +65,15 @@ TMainLogic::TMainLogic(IMainWindow& AWindow) : FWindow(AWindow) {
   FRun = std::make_unique<TBatchRun>(FSources, FWindow);
   FRun->OnListChanged = [this] { NotifyListChange(lcSourcesChanged); };
   FSources.OnSourcesLeaving = [this](const std::vector<JSONBase*>& ASources) { SourcesLeaving(ASources); };
+  // Counted on the check jobs' threads as each source settles.
+  FTallyListener = FRun->Listeners().Add([this](const TCheckOutcome& AOutcome) {
+    FTally.Settled.fetch_add(1);
+    if (AOutcome.Verdict >= cvDead && AOutcome.Verdict <= cvUnverifiable) FTally.Verdicts[AOutcome.Verdict].fetch_add(1);
+  });
 }
 
 TMainLogic::~TMainLogic() {
+  FRun->Listeners().Remove(FTallyListener);
   // The run's jobs end before the collection they work on goes.
   FRun.reset();
   FSources.OnSourcesLeaving = nullptr;
@@ -88,6 +107,27 @@ void TMainLogic::LogValues(const String& AName, int AValues, const String& ATrai
   FWindow.ShowWarning(Format(u"%s: 其后的内容不是JSON，已忽略。%s", AName, ATrailing));
 }
 
+void TMainLogic::LogOperation(const String& ALine) {
+  if (FOperationLog) Log(ALine);
+}
+
+// Elements that are no source stay in ALoaded: the log says how many and why.
+int TMainLogic::MergeLoaded(JSONArray& ALoaded, const String& AName) {
+  const int came = FSources.Merge(ALoaded);
+  if (!FOperationLog) return came;
+  int notObject = 0, noUrl = 0;
+  for (int i = 0; i < ALoaded.Count(); ++i) ++(ALoaded.GetJsonObject(i) ? noUrl : notObject);
+  String line = Format(u"已载入 %d 个书源，来自 %s", came, AName);
+  if (notObject + noUrl > 0) {
+    String why;
+    if (noUrl > 0) why = Format(u"%d 个没有bookSourceUrl", noUrl);
+    if (notObject > 0) why += (why.empty() ? u"" : u"，") + Format(u"%d 个不是JSON对象", notObject);
+    line += Format(u"；跳过 %d 个元素（%s）", notObject + noUrl, why);
+  }
+  Log(line);
+  return came;
+}
+
 void TMainLogic::MergeFile(const String& AFileName) {
   // The list is refreshed in every case, also when loading failed; a refresh
   // error never hides the loader's.
@@ -96,7 +136,7 @@ void TMainLogic::MergeFile(const String& AFileName) {
     String trailing;
     std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadFile(AFileName, &values, &trailing);
     LogValues(AFileName, values, trailing);
-    FSources.Merge(*loaded);
+    MergeLoaded(*loaded, AFileName);
   } catch (...) {
     try {
       NotifyListChange(lcSourcesChanged);
@@ -123,7 +163,7 @@ void TMainLogic::AddSrcStream(TStream& AStream, const String& AName) {
   LogValues(AName, values, trailing);
   {
     TChange change(*this, u"添加书源");
-    FSources.Merge(*loaded);
+    MergeLoaded(*loaded, AName);
   }
   NotifyListChange(lcSourcesChanged);
 }
@@ -143,7 +183,7 @@ void TMainLogic::OpenSrcFile(const String& AFileName) {
   {
     TChange change(*this, u"打开书源文件");
     FSources.RemoveAll();
-    FSources.Merge(*loaded);
+    MergeLoaded(*loaded, AFileName);
   }
   MarkSaved(AFileName);
   NotifyListChange(lcSourcesChanged);
@@ -156,6 +196,7 @@ int TMainLogic::RemoveSources(const std::function<bool(const JSONObject*)>& APre
     removed = FSources.RemoveWhere(APredicate);
   }
   NotifyListChange(lcSourcesChanged);
+  LogOperation(Format(u"已删除 %d 个书源", removed));
   return removed;
 }
 
@@ -164,16 +205,37 @@ void TMainLogic::SortSources(TSourceSortKey AKey) {
     TChange change(*this, AKey == sskGroup ? u"排序 - 分组" : u"排序 - 书源名称");
     FSources.Sort(AKey);
   }
+  // The collection's new order is what the user asked to see.
+  FSortColumn = -1;
   NotifyListChange(lcViewChanged);
 }
 
 void TMainLogic::ReplaceGroups(const TReplaceGroupInput& AInput) {
   if (!IsGroupRenameUseful(AInput)) return;
+  std::unordered_map<const JSONObject*, String> before;
+  if (FOperationLog) {
+    std::lock_guard<std::mutex> lock(FSources.Lock());
+    JSONArray& data = FSources.Data();
+    for (int i = 0; i < data.Count(); ++i)
+      if (JSONObject* source = data.GetJsonObject(i)) before.emplace(source, SafeString(source, kBookSourceGroup));
+  }
   {
     TChange change(*this, u"分组名称替换");
     FSources.ReplaceGroups(AInput);
   }
   NotifyListChange(lcSourcesChanged);
+  if (!FOperationLog) return;
+  int changed = 0;
+  {
+    std::lock_guard<std::mutex> lock(FSources.Lock());
+    JSONArray& data = FSources.Data();
+    for (int i = 0; i < data.Count(); ++i) {
+      JSONObject* source = data.GetJsonObject(i);
+      auto it = source ? before.find(source) : before.end();
+      if (it != before.end() && it->second != SafeString(source, kBookSourceGroup)) ++changed;
+    }
+  }
+  LogOperation(Format(u"分组名称替换: %s → %s，改动了 %d 个书源", AInput.Find, AInput.Replace, changed));
 }
 
 TConvertCounts TMainLogic::ConvertSources(const std::function<bool(const JSONObject*)>& APredicate) {
@@ -204,6 +266,7 @@ TConvertCounts TMainLogic::ConvertSources(const std::function<bool(const JSONObj
 void TMainLogic::ExportTo(const String& AFileName) {
   FSources.Export(AFileName);
   MarkSaved(TSourceCollection::ExportFileName(AFileName));
+  LogOperation(Format(u"已导出 %d 个书源到 %s", FSources.Count(), TSourceCollection::ExportFileName(AFileName)));
 }
 
 // ---------------------------------------------------------------- undo
@@ -276,7 +339,10 @@ void TMainLogic::SourcesLeaving(const std::vector<JSONBase*>& ASources) {
     std::lock_guard<std::mutex> lock(FSources.Lock());
     RebuildFilter();
   }
-  for (JSONBase* source : ASources) ForgetEditorSource(static_cast<JSONObject*>(source));
+  for (JSONBase* source : ASources) {
+    FLastChecks.Forget(source);
+    ForgetEditorSource(static_cast<JSONObject*>(source));
+  }
 }
 
 void TMainLogic::ForgetEditorSource(JSONObject* AItem) {
@@ -295,6 +361,14 @@ void TMainLogic::ForgetEditorSource(JSONObject* AItem) {
 
 void TMainLogic::StartRun(const TRunOptions& AOptions) {
   OpenRunChange();
+  FTally.StartMs = GetTimestamp();
+  FTally.StartCount = FSources.Count();
+  FTally.RemoveRepeat = AOptions.RemoveRepeat;
+  FTally.CheckSources = AOptions.CheckSources;
+  FTally.Stopped = false;
+  FTally.Open = true;
+  FTally.Settled = 0;
+  for (auto& count : FTally.Verdicts) count = 0;
   FRun->Start(AOptions);
 }
 
@@ -321,12 +395,77 @@ void TMainLogic::SetCheckPolicy(int32_t ARetries, int32_t APauseMs, int32_t APer
 
 // ---------------------------------------------------------------- the window's list
 
-void TMainLogic::RebuildFilter() { FFilterList = FSources.FilterLocked(FFilterText); }
+void TMainLogic::RebuildFilter() {
+  // "新失效" / "已恢复" after a recorded check: a view of this session, no group.
+  if (ChangeViewLocked()) {
+    SortViewLocked();
+    return;
+  }
+  if (!FFilterExact) {
+    FFilterList = FSources.FilterLocked(FFilterText);
+  } else {
+    // A picked group: its sources exactly, not every name that contains it.
+    const String group = Trim(FFilterText);
+    JSONArray& data = FSources.Data();
+    FFilterList.clear();
+    for (int i = 0; i < data.Count(); ++i) {
+      JSONObject* source = data.GetJsonObject(i);
+      if (!source) continue;
+      try {
+        for (const String& piece : TBookSourceItem(source).GetGroupList())
+          if (Trim(piece) == group) {
+            FFilterList.push_back(source);
+            break;
+          }
+      } catch (const Exception&) {
+      }
+    }
+  }
+  SortViewLocked();
+}
+
+void TMainLogic::CountCurrentGroups(std::vector<String> AOrder) {
+  std::unordered_map<String, int> counts;
+  std::vector<String> seen;
+  JSONArray& data = FSources.Data();
+  for (int i = 0; i < data.Count(); ++i) {
+    JSONObject* source = data.GetJsonObject(i);
+    if (!source) continue;
+    seen.clear();
+    try {
+      for (const String& piece : TBookSourceItem(source).GetGroupList()) {
+        String name = Trim(piece);
+        // A source counts once in a group it names twice.
+        if (name.empty() || std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+        ++counts[name];
+        seen.push_back(std::move(name));
+      }
+    } catch (const Exception&) {
+    }
+  }
+  // The index's order, the one users of the list know; only groups in use.
+  std::vector<std::pair<String, int>> ordered;
+  for (String& name : AOrder) {
+    auto it = counts.find(name);
+    if (it == counts.end()) continue;
+    ordered.emplace_back(std::move(name), it->second);
+    counts.erase(it);
+  }
+  FGroupCounts.swap(ordered);
+}
 
 void TMainLogic::NotifyListChange(TListChange AChange) {
   if (AChange == lcSourcesChanged) {
     FSources.CountGroups();
-    FWindow.SetGroupFilterItems(FSources.GroupNames());
+    std::vector<String> names = FSources.GroupNames();
+    {
+      std::lock_guard<std::mutex> lock(FSources.Lock());
+      CountCurrentGroups(std::move(names));
+      names.clear();
+      names.reserve(FGroupCounts.size());
+      for (const auto& group : FGroupCounts) names.push_back(group.first);
+    }
+    FWindow.SetGroupFilterItems(WithChangeViews(std::move(names)));
   }
   FFilterText = FWindow.GetGroupFilterText();
   int total, shown;
@@ -391,14 +530,130 @@ int TMainLogic::RowCount() {
   return int(FFilterList.size());
 }
 
+namespace {
+
+// Sort order of the format column: format 2, mixed, format 3, then bare.
+int FormatRank(TSourceFormat AFormat) {
+  switch (AFormat) {
+    case sfFormat2:
+      return 0;
+    case sfMixed:
+      return 1;
+    case sfFormat3:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+// "enable" absent counts as on, as the reader app takes it.
+bool EnabledOf(const JSONObject* ASource) {
+  return ASource->IndexOf(u"enable") < 0 || ASource->GetBoolean(u"enable");
+}
+
+}  // namespace
+
+String TMainLogic::CellText(int ARow, TViewColumn AColumn) {
+  std::lock_guard<std::mutex> lock(FSources.Lock());
+  if (ARow < 0 || ARow >= int(FFilterList.size())) return String();
+  const JSONObject* item = FFilterList[size_t(ARow)];
+  const TLastCheck* last = FLastChecks.Of(item);
+  switch (AColumn) {
+    case vcName:
+      return SafeString(item, kBookSourceName);
+    case vcGroup:
+      return SafeString(item, kBookSourceGroup);
+    case vcUrl:
+      return SafeString(item, kBookSourceUrl);
+    case vcFormat:
+      return SourceFormatName(SourceFormatOf(item));
+    case vcEnabled:
+      return EnabledOf(item) ? u"是" : u"否";
+    case vcVerdict:
+      return last ? String(VerdictCaption(last->Verdict)) : String();
+    case vcReason:
+      return last ? last->Reason : String();
+    case vcElapsed:
+      return last ? Format(u"%d", last->ElapsedMs) : String();
+    default:
+      return String();
+  }
+}
+
+String TMainLogic::RowHint(int ARow) {
+  std::lock_guard<std::mutex> lock(FSources.Lock());
+  if (ARow < 0 || ARow >= int(FFilterList.size())) return String();
+  const JSONObject* item = FFilterList[size_t(ARow)];
+  return SafeString(item, kBookSourceName) + u"\n" + SafeString(item, kBookSourceUrl);
+}
+
+void TMainLogic::SetViewSort(int AColumn, bool ADescending) {
+  FSortColumn = AColumn >= 0 && AColumn < vcColumnCount ? AColumn : -1;
+  FSortDescending = ADescending;
+  NotifyListChange(lcViewChanged);
+}
+
+void TMainLogic::SortViewLocked() {
+  if (FSortColumn < 0) return;
+  // Keys are read once; the comparisons then touch no source.
+  struct TKey {
+    int64_t Rank;
+    String Text;
+    JSONObject* Item;
+  };
+  std::vector<TKey> keys;
+  keys.reserve(FFilterList.size());
+  for (JSONObject* item : FFilterList) {
+    const TLastCheck* last = FLastChecks.Of(item);
+    TKey key{0, String(), item};
+    switch (FSortColumn) {
+      case vcName:
+        key.Text = SafeString(item, kBookSourceName);
+        break;
+      case vcGroup:
+        key.Text = SafeString(item, kBookSourceGroup);
+        break;
+      case vcUrl:
+        key.Text = SafeString(item, kBookSourceUrl);
+        break;
+      case vcFormat:
+        key.Rank = FormatRank(SourceFormatOf(item));
+        break;
+      case vcEnabled:
+        key.Rank = EnabledOf(item) ? 1 : 0;
+        break;
+      case vcVerdict:
+        // Unchecked sources after every verdict.
+        key.Rank = last ? int64_t(last->Verdict) : 99;
+        break;
+      case vcReason:
+        key.Rank = last ? 0 : 1;
+        if (last) key.Text = last->Reason;
+        break;
+      case vcElapsed:
+        key.Rank = last ? last->ElapsedMs : INT64_MAX;
+        break;
+    }
+    keys.push_back(std::move(key));
+  }
+  const bool down = FSortDescending;
+  // Stable: equal keys keep the collection's order in either direction.
+  std::stable_sort(keys.begin(), keys.end(), [down](const TKey& A, const TKey& B) {
+    if (A.Rank != B.Rank) return down ? B.Rank < A.Rank : A.Rank < B.Rank;
+    return down ? B.Text < A.Text : A.Text < B.Text;
+  });
+  for (size_t i = 0; i < keys.size(); ++i) FFilterList[i] = keys[i].Item;
+}
+
 JSONObject* TMainLogic::SourceOfRow(int ARow) {
   std::lock_guard<std::mutex> lock(FSources.Lock());
   if (ARow < 0 || ARow >= int(FFilterList.size())) return nullptr;
   return FFilterList[size_t(ARow)];
 }
 
-void TMainLogic::FilterChanged() {
+void TMainLogic::FilterChanged(bool AExactGroup) {
   if (FChanging) return;
+  FFilterExact = AExactGroup;
   FChanging = true;
   try {
     // Unsaved text stays with its source, shown or filtered out.
@@ -528,6 +783,7 @@ void TMainLogic::CopyAndAdd() {
     copy = FSources.AddCopy(source, name);
   }
   NotifyListChange(lcSourcesChanged);
+  LogOperation(Format(u"已新增书源: %s", name));
   // The copy is the current row, so the editor shows it.
   BindEditor(copy);
   FWindow.SelectSingleRow(FCurIndex);
@@ -629,6 +885,7 @@ bool TMainLogic::SaveEdit() {
 
 void TMainLogic::EditorDialogResult(JSONObject* AItem, const std::function<void(JSONObject*)>& AApply) {
   if (!AItem) return;
+  bool added = false;
   {
     TChange change(*this, u"编辑书源");
     if (FSources.Contains(AItem)) {
@@ -639,9 +896,11 @@ void TMainLogic::EditorDialogResult(JSONObject* AItem, const std::function<void(
       // A new source: nobody else sees it before it joins.
       if (AApply) AApply(AItem);
       FSources.Add(AItem);
+      added = true;
     }
   }
   NotifyListChange(lcSourcesChanged);
+  if (added) LogOperation(Format(u"已新增书源: %s", SafeString(AItem, kBookSourceName)));
 }
 
 void TMainLogic::Button1Click() {
@@ -650,9 +909,40 @@ void TMainLogic::Button1Click() {
     // Modal: it closes once the run has ended.
     FWindow.ShowWaitDialog();
   } else {
+    if (FTally.Open && (FTally.RemoveRepeat || FTally.CheckSources)) FTally.Stopped = true;
     FRun->StopOrEnd();
   }
   SettleRun();
+}
+
+void TMainLogic::RunEnded() {
+  SettleRun();
+  if (!FTally.Open || FRun->State() != rsIdle) return;
+  FTally.Open = false;
+  const int settled = FTally.Settled.load();
+  if (settled > 0) {
+    // Positions are those of the check; nothing has moved since.
+    const std::vector<TCheckOutcome> outcomes = FRun->Outcomes();
+    std::lock_guard<std::mutex> lock(FSources.Lock());
+    JSONArray& data = FSources.Data();
+    for (const TCheckOutcome& outcome : outcomes)
+      if (outcome.Position >= 0 && outcome.Position < data.Count())
+        if (JSONObject* source = data.GetJsonObject(outcome.Position)) FLastChecks.Record(source, outcome);
+  }
+  if (FOperationLog) {
+    const int now = FSources.Count();
+    const int64_t ms = GetTimestamp() - FTally.StartMs;
+    if (FTally.RemoveRepeat) LogOperation(Format(u"去除重复: 删除了 %d 个重复书源", FTally.StartCount - now));
+    if (FTally.CheckSources && (settled > 0 || !FTally.Stopped))
+      LogOperation(Format(u"校验结果: 有效 %d, 失效 %d, 受阻 %d, 无法校验 %d; 用时 %d.%d 秒",
+                          FTally.Verdicts[cvAlive].load(), FTally.Verdicts[cvDead].load(),
+                          FTally.Verdicts[cvBlocked].load(), FTally.Verdicts[cvUnverifiable].load(), ms / 1000,
+                          ms % 1000 / 100));
+    if (FTally.Stopped)
+      LogOperation(FTally.CheckSources ? Format(u"已停止，已处理 %d/%d", settled, now) : String(u"已停止"));
+  }
+  // The table's verdict columns (and an order by them) follow.
+  if (settled > 0) NotifyListChange(lcViewChanged);
 }
 
 void TMainLogic::TestEditorText() {

@@ -5,6 +5,7 @@
 // selection commands are thin calls onto them.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "app/uSourceConvert.h"
 #include "support/KivTypes.h"
 
+class JSONArray;
 class JSONBase;
 class JSONObject;
 class TStream;
@@ -23,6 +25,19 @@ class TStream;
 // What a list refresh covers: the sources changed (group index counted
 // again), or only the view (filter, order).
 enum TListChange : int { lcSourcesChanged = 0, lcViewChanged = 1 };
+
+// Columns of the table view; the list view shows the row text instead.
+enum TViewColumn : int {
+  vcName,
+  vcGroup,
+  vcUrl,
+  vcFormat,
+  vcEnabled,
+  vcVerdict,
+  vcReason,
+  vcElapsed,
+  vcColumnCount
+};
 
 class TMainLogic {
  public:
@@ -100,7 +115,23 @@ class TMainLogic {
   bool HasSource(const JSONObject* AItem) { return FSources.Contains(AItem); }
   std::vector<String> GroupNames() { return FSources.GroupNames(); }
   // A modified editor keeps its text and its source; an unmodified one empties.
-  void FilterChanged();
+  // AExactGroup: the text is a group name picked from the drop-down, and the
+  // view shows exactly the sources carrying it (typing filters by substring).
+  void FilterChanged(bool AExactGroup = false);
+  bool FilterIsExactGroup() const { return FFilterExact; }
+  // The groups the collection has now with their source counts, in the
+  // drop-down's order (counted at each refresh of the sources).
+  const std::vector<std::pair<String, int>>& GroupCounts() const { return FGroupCounts; }
+  // The table view's cells and a row's hint (full name and address).
+  String CellText(int ARow, TViewColumn AColumn);
+  String RowHint(int ARow);
+  // Orders the view (both views) by a column; -1: the collection's order.
+  // The collection itself keeps its order.
+  void SetViewSort(int AColumn, bool ADescending);
+  int ViewSortColumn() const { return FSortColumn; }
+  bool ViewSortDescending() const { return FSortDescending; }
+  // This session's last check of a source (null: not checked).
+  const TLastCheck* LastCheckOf(const JSONObject* ASource) const { return FLastChecks.Of(ASource); }
 
   // ---- the window's commands
   void OpenFileCommand();  // asks for the file, reports errors
@@ -135,6 +166,15 @@ class TMainLogic {
   // The source the editor text belongs to (null: none).
   JSONObject* EditorSource() const { return FCurItem; }
   void Button1Click();    // start, or stop
+  // A front end calls this once a run is idle again: each checked source's
+  // outcome is kept for the view and, with the operation log on, the log
+  // says what the run did (duplicates removed, the check's counts and time,
+  // how far a stopped run came).
+  void RunEnded();
+  // One log line (and the status bar) after each collection operation:
+  // loaded, added, exported, deleted, renamed. Off for front ends whose log
+  // is the run's only.
+  void SetOperationLog(bool AOn) { FOperationLog = AOn; }
   void TestEditorText();  // "测试书源(&T)" of the editor pane
   // Runs a user command: an error ends in the window's error box. False on error.
   bool RunCommand(const std::function<void()>& ACommand);
@@ -159,6 +199,11 @@ class TMainLogic {
   };
 
   void MergeFile(const String& AFileName);
+  // Merges a loaded file's sources and logs how many came and what was left.
+  int MergeLoaded(JSONArray& ALoaded, const String& AName);
+  void LogOperation(const String& ALine);
+  void CountCurrentGroups(std::vector<String> AOrder);  // under the collection's lock
+  void SortViewLocked();      // under the collection's lock
   void LogValues(const String& AName, int AValues, const String& ATrailing);
   bool IsPristine();
   void MarkSaved(const String& AFileName);
@@ -181,6 +226,22 @@ class TMainLogic {
   bool FRunChangeOpen = false;
   std::vector<JSONObject*> FFilterList;  // under the collection's lock
   String FFilterText;
+  bool FFilterExact = false;
+  std::vector<std::pair<String, int>> FGroupCounts;
+  int FSortColumn = -1;
+  bool FSortDescending = false;
+  TLastChecks FLastChecks;
+  bool FOperationLog = false;
+  // The run as it started, for what RunEnded says.
+  struct TRunTally {
+    int64_t StartMs = 0;
+    int StartCount = 0;
+    bool RemoveRepeat = false, CheckSources = false, Stopped = false, Open = false;
+    std::atomic<int> Settled{0};
+    std::atomic<int> Verdicts[4] = {};
+  };
+  TRunTally FTally;
+  int FTallyListener = -1;
   int FCurIndex = -1;
   JSONObject* FCurItem = nullptr;  // the source the editor text belongs to
   String FEditorBase;              // FCurItem's text as the editor last took it

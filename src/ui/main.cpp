@@ -10,6 +10,7 @@
 #include "http/KivHttpClient.h"
 #include "ui/uFrmMain.h"
 #include "ui/uStartupFiles.h"
+#include "ui/uUiPrompts.h"
 #include "workers/KivWorker.h"
 
 namespace {
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   InitHttpClient();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
+  // Where QSettings keeps the window's comfort.
+  QApplication::setOrganizationName(QStringLiteral("Tanvork"));
+  InstallQtTranslations();
 #ifdef TANVORK_APP_ID
   // Wayland compositors match the window with its menu entry (and icon) by this name.
   QGuiApplication::setDesktopFileName(QStringLiteral(TANVORK_APP_ID));

@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include "app/uStrictJson.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
+#include "ui/uSourceTestJob.h"
 #include "ui/uUiPrompts.h"
 
 namespace {
@@ -972,17 +974,48 @@ void TfrmEditSource::Button3Click() {
     ShowErrorBox(this, error + QStringLiteral("请改正后再测试。"));
     return;
   }
-  JSONObject copy;
+  if (FTestJob) {
+    // The second press: the dialog lets go of the test at once.
+    EndTest();
+    return;
+  }
+  auto copy = std::make_unique<JSONObject>();
   {
     std::lock_guard<std::mutex> lock(FLogic.Sources().Lock());
-    if (FData) copy.Parse(FData->ToString(), false);
+    if (FData) copy->Parse(FData->ToString(), false);
   }
-  ApplayEdit(TBookSourceItem(&copy));
-  std::vector<String> lines;
-  bool verdict = false;
-  if (!FLogic.RunCommand([&] { verdict = TSourceChecker::CheckSource(&copy, true, &lines); })) return;
+  ApplayEdit(TBookSourceItem(copy.get()));
+  FTestLines.clear();
+  FTestJob = std::make_unique<TSourceTestJob>(std::move(copy));
+  if (!FTestTimer) {
+    FTestTimer = new QTimer(this);
+    FTestTimer->setInterval(30);
+    connect(FTestTimer, &QTimer::timeout, this, &TfrmEditSource::PollTest);
+  }
+  FTestTimer->start();
+  Button3->setText(QStringLiteral("停止测试(&T)"));
+}
+
+void TfrmEditSource::EndTest() {
+  FTestJob.reset();
+  if (FTestTimer) FTestTimer->stop();
+  Button3->setText(QStringLiteral("测试书源(&T)"));
+}
+
+void TfrmEditSource::PollTest() {
+  if (!FTestJob) return;
+  for (const String& line : FTestJob->TakeLines()) FTestLines << Q(line);
+  if (!FTestJob->Done()) return;
+  for (const String& line : FTestJob->TakeLines()) FTestLines << Q(line);
+  const bool verdict = FTestJob->Verdict();
+  const String error = FTestJob->Error();
+  EndTest();
+  if (!error.empty()) {
+    ShowErrorBox(this, Q(error));
+    return;
+  }
   QString text;
-  for (const String& line : lines) text += Q(line) + QStringLiteral("\r\n");
+  for (const QString& line : FTestLines) text += line + QStringLiteral("\r\n");
   if (verdict)
     ShowMessage({this, QMessageBox::Information, QStringLiteral("恭喜, 检测通过!"), text, QMessageBox::Ok});
   else

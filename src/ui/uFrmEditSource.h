@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/uBookSourceBean.h"
@@ -16,8 +17,10 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
+class QTimer;
 class QWidget;
 class TMainLogic;
+class TSourceTestJob;
 
 // Called on OK with the source and what writes the form's changes into it.
 using TNotifyEventA = std::function<void(JSONObject* ASource, const std::function<void(JSONObject*)>& AApply)>;
@@ -61,7 +64,9 @@ class TfrmEditSource : public QDialog {
 
   void Button1Click();
   void Button2Click();
+  // Starts the test on the worker pool, or cancels the one running.
   void Button3Click();
+  bool TestRunning() const { return FTestJob != nullptr; }
 
  protected:
   void showEvent(QShowEvent* AEvent) override;
@@ -81,6 +86,8 @@ class TfrmEditSource : public QDialog {
   void WatchWheel(QWidget* AWidget);
   QScrollArea* CurrentScrollArea() const;
   static QString TextOf(const QWidget* AInput);
+  void PollTest();
+  void EndTest();
 
  public:
   QScrollArea* ScrollBox1 = nullptr;     // the flat form
@@ -111,4 +118,7 @@ class TfrmEditSource : public QDialog {
   // Identity of the wheel turn last scrolled for: its copies climbing the parents count once.
   qint64 FWheelStamp = -1;
   QPoint FWheelDelta, FWheelPos;
+  std::unique_ptr<TSourceTestJob> FTestJob;
+  QTimer* FTestTimer = nullptr;
+  QStringList FTestLines;
 };

@@ -4,6 +4,7 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -14,6 +15,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -26,6 +28,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -40,6 +45,7 @@
 #include "ui/uFrmMergePreview.h"
 #include "ui/uFrmReplaceGroup.h"
 #include "ui/uFrmWait.h"
+#include "ui/uSourceTestJob.h"
 #include "ui/uUiPrompts.h"
 
 #ifndef TANVORK_VERSION
@@ -90,6 +96,23 @@ void SetupEditor(QsciScintilla* AEditor, int APointSize) {
   AEditor->setMarginsFont(font);
 }
 
+const QString kAllGroups = QStringLiteral("全部");
+constexpr int kRecentFiles = 8;
+
+// The filter's drop-down shows each group with its count; the item's text
+// stays the group name, which is what a pick puts in the box.
+class TGroupItemDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* AOption, const QModelIndex& AIndex) const override {
+    QStyledItemDelegate::initStyleOption(AOption, AIndex);
+    const QVariant count = AIndex.data(Qt::UserRole);
+    if (count.isValid()) AOption->text += QStringLiteral(" (%1)").arg(count.toInt());
+  }
+};
+
 QAction* AddItem(QMenu* AMenu, const char* AName, const QString& ACaption, QObject* AContext,
                  std::function<void()> AHandler) {
   auto* action = AMenu->addAction(ACaption);
@@ -99,71 +122,6 @@ QAction* AddItem(QMenu* AMenu, const char* AName, const QString& ACaption, QObje
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- the virtual list
-
-void TSourceListModel::SetCount(int ACount) {
-  // The rows' texts may all have changed even when the count did not.
-  beginResetModel();
-  FCount = ACount;
-  endResetModel();
-}
-
-int TSourceListModel::rowCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : FCount; }
-
-QVariant TSourceListModel::data(const QModelIndex& AIndex, int ARole) const {
-  if (!AIndex.isValid() || !FLogic) return {};
-  if (ARole == Qt::DisplayRole) return Q(FLogic->RowText(AIndex.row()));
-  if (ARole == Qt::SizeHintRole) return QSize(1, 18);
-  return {};
-}
-
-// ---------------------------------------------------------------- the list's row moves
-
-bool TSourceListView::Gate(const QModelIndex& ATarget) {
-  return !ATarget.isValid() || ATarget == currentIndex() || !RowGate || RowGate(ATarget.row());
-}
-
-void TSourceListView::mousePressEvent(QMouseEvent* AEvent) {
-  // Asked before the view moves anything, so a refusal leaves the highlight alone.
-  FRefused = !Gate(indexAt(AEvent->position().toPoint()));
-  if (FRefused) {
-    AEvent->accept();
-    return;
-  }
-  QListView::mousePressEvent(AEvent);
-}
-
-void TSourceListView::mouseMoveEvent(QMouseEvent* AEvent) {
-  if (FRefused) return;
-  QListView::mouseMoveEvent(AEvent);
-}
-
-void TSourceListView::mouseReleaseEvent(QMouseEvent* AEvent) {
-  if (FRefused) return;
-  QListView::mouseReleaseEvent(AEvent);
-}
-
-void TSourceListView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
-  // The second click of a refused double click would only ask again.
-  if (FRefused) return;
-  QListView::mouseDoubleClickEvent(AEvent);
-}
-
-void TSourceListView::focusInEvent(QFocusEvent* AEvent) {
-  // Focus alone makes no row current (the view would take the first one).
-  FFocusing = true;
-  QListView::focusInEvent(AEvent);
-  FFocusing = false;
-}
-
-QModelIndex TSourceListView::moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) {
-  if (FFocusing && !currentIndex().isValid()) return QModelIndex();
-  const QModelIndex target = QListView::moveCursor(ACursorAction, AModifiers);
-  if (!Gate(target)) return currentIndex();
-  // Asking may have saved and refreshed the list: the row's index is taken again.
-  return target.isValid() ? model()->index(target.row(), 0) : target;
-}
 
 // ---------------------------------------------------------------- creation
 
@@ -177,8 +135,10 @@ TForm1::TForm1(QWidget* AParent) : QMainWindow(AParent) {
   CreateControls();
   CreateMenus();
   FLogic = std::make_unique<TMainLogic>(*this);
+  FLogic->SetOperationLog(true);
   FListModel->SetLogic(FLogic.get());
   resize(1145, 548 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+  LoadSettings();
 }
 
 TForm1::~TForm1() {
@@ -189,6 +149,7 @@ TForm1::~TForm1() {
     delete dialog;
   }
   FEditors.clear();
+  FTestJob.reset();
   Timer1->stop();
   FListModel->SetLogic(nullptr);
   FLogic.reset();
@@ -232,12 +193,17 @@ void TForm1::CreateControls() {
   filterLayout->addWidget(bookGroupList, 1);
   leftLayout->addWidget(Panel4);
 
-  SrcList = new TSourceListView(Panel1);
+  ViewStack = new QStackedWidget(Panel1);
+  ViewStack->setObjectName("ViewStack");
+  SrcList = new TSourceListView(ViewStack);
   SrcList->setObjectName("SrcList");
-  FListModel = new TSourceListModel(SrcList);
+  FListModel = new TSourceTableModel(this);
   SrcList->setModel(FListModel);
+  SrcList->setModelColumn(TSourceTableModel::kListColumn);
   SrcList->setUniformItemSizes(true);
   SrcList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // Whole rows, so the table shows what the list selected.
+  SrcList->setSelectionBehavior(QAbstractItemView::SelectRows);
   SrcList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   SrcList->setFont(UiFont(kSongTi, 9));
   SrcList->setFrameShape(QFrame::NoFrame);
@@ -248,9 +214,50 @@ void TForm1::CreateControls() {
   SrcList->viewport()->setAcceptDrops(true);
   SrcList->installEventFilter(this);
   SrcList->viewport()->installEventFilter(this);
-  leftLayout->addWidget(SrcList, 1);
+  ViewStack->addWidget(SrcList);
 
-  StaticText1 = new QLabel(QStringLiteral("鼠标拖入书源文件到此处"), SrcList);
+  // The table: the same model and selection model, its own columns.
+  SrcTable = new TSourceTableView(ViewStack);
+  SrcTable->setObjectName("SrcTable");
+  SrcTable->setModel(FListModel);
+  {
+    QItemSelectionModel* own = SrcTable->selectionModel();
+    SrcTable->setSelectionModel(SrcList->selectionModel());
+    delete own;
+  }
+  SrcTable->setColumnHidden(TSourceTableModel::kListColumn, true);
+  SrcTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  SrcTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  SrcTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  SrcTable->setWordWrap(false);
+  SrcTable->setShowGrid(false);
+  SrcTable->setFont(UiFont(kSongTi, 9));
+  SrcTable->setFrameShape(QFrame::NoFrame);
+  SrcTable->setContextMenuPolicy(Qt::CustomContextMenu);
+  SrcTable->setDragDropMode(QAbstractItemView::NoDragDrop);
+  SrcTable->setAcceptDrops(true);
+  SrcTable->viewport()->setAcceptDrops(true);
+  // Fixed rows: 100 000 of them are never measured.
+  SrcTable->verticalHeader()->setVisible(false);
+  SrcTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  SrcTable->verticalHeader()->setDefaultSectionSize(18);
+  QHeaderView* header = SrcTable->horizontalHeader();
+  header->setObjectName("SrcTableHeader");
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicatorClearable(true);
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  header->setHighlightSections(false);
+  header->setStretchLastSection(true);
+  const int widths[] = {0, 160, 90, 220, 40, 40, 64, 90, 70};
+  for (int c = 1; c < FListModel->columnCount(); ++c) header->resizeSection(c, widths[c]);
+  SrcTable->installEventFilter(this);
+  SrcTable->viewport()->installEventFilter(this);
+  ViewStack->addWidget(SrcTable);
+  ViewStack->installEventFilter(this);
+  leftLayout->addWidget(ViewStack, 1);
+
+  StaticText1 = new QLabel(QStringLiteral("鼠标拖入书源文件到此处"), ViewStack);
   StaticText1->setObjectName("StaticText1");
   StaticText1->setAlignment(Qt::AlignCenter);
   StaticText1->setFont(UiFont(kYaHei, 12));
@@ -283,7 +290,9 @@ void TForm1::CreateControls() {
   Edit1->setObjectName("Edit1");
   Edit1->setFixedWidth(35);
   Edit1->setAlignment(Qt::AlignCenter);
-  Edit1->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), Edit1));
+  Edit1->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,4}"), Edit1));
+  Edit1->setToolTip(QStringLiteral("工作线程数：1–1000"));
+  Label1->setToolTip(Edit1->toolTip());
   CheckBox1 = new QCheckBox(QStringLiteral("去除重复"), Panel3);
   CheckBox1->setObjectName("CheckBox1");
   CheckBox1->setChecked(true);
@@ -397,7 +406,7 @@ void TForm1::CreateControls() {
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { ClearLog(); });
   // The current row is the editor's source: moves ask first (a modified
   // editor), and the editor follows.
-  SrcList->RowGate = [this](int ARow) {
+  auto gate = [this](int ARow) {
     JSONObject* target = FLogic->SourceOfRow(ARow);
     bool bound = false;
     FLogic->RunCommand([&] { bound = FLogic->ActivateSource(target); });
@@ -407,6 +416,8 @@ void TForm1::CreateControls() {
     SelectSingleRow(FLogic->CurIndex());
     return false;
   };
+  SrcList->RowGate = gate;
+  SrcTable->RowGate = gate;
   // Moves that do not come through the gate (type-ahead search, code): the
   // editor follows, or the row goes back.
   connect(SrcList->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& ANow) {
@@ -418,10 +429,16 @@ void TForm1::CreateControls() {
     if (!bound || FLogic->CurIndex() != ANow.row()) SelectSingleRow(FLogic->CurIndex());
   });
   connect(SrcList, &QListView::doubleClicked, this, &TForm1::E1Click);
-  connect(bookGroupList, &QComboBox::editTextChanged, this,
-          [this] { FLogic->RunCommand([this] { FLogic->FilterChanged(); }); });
-  connect(bookGroupList, &QComboBox::textActivated, this,
-          [this] { FLogic->RunCommand([this] { FLogic->FilterChanged(); }); });
+  connect(SrcTable, &QTableView::doubleClicked, this, &TForm1::E1Click);
+  connect(header, &QHeaderView::sortIndicatorChanged, this, [this](int ASection, Qt::SortOrder AOrder) {
+    FLogic->RunCommand([&] { FLogic->SetViewSort(ASection - 1, AOrder == Qt::DescendingOrder); });
+  });
+  bookGroupList->setItemDelegate(new TGroupItemDelegate(bookGroupList));
+  connect(bookGroupList, &QComboBox::editTextChanged, this, &TForm1::FilterEdited);
+  // Picking the item already in the box changes no text.
+  connect(bookGroupList, &QComboBox::textActivated, this, [this](const QString& AText) {
+    if (!FLogic->FilterIsExactGroup() && AText != kAllGroups) FilterEdited(AText);
+  });
   // Only the editor pane's changes are edits; log lines are not.
   connect(EditData, &QsciScintilla::textChanged, this, [this] {
     if (FLogic) FLogic->EditorChanged();
@@ -431,12 +448,17 @@ void TForm1::CreateControls() {
 void TForm1::CreateMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("文件(&F)"));
   file->setObjectName("File1");
-  AddItem(file, "O1", QStringLiteral("打开书源文件(&O)..."), this, [this] { O1Click(); });
-  AddItem(file, "A2", QStringLiteral("添加书源文件(&A)..."), this, [this] { A2Click(); });
+  O1 = AddItem(file, "O1", QStringLiteral("打开书源文件(&O)..."), this, [this] { O1Click(); });
+  O1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  A2 = AddItem(file, "A2", QStringLiteral("添加书源文件(&A)..."), this, [this] { A2Click(); });
+  A2->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  RecentMenu = file->addMenu(QStringLiteral("最近打开(&J)"));
+  RecentMenu->setObjectName("RecentMenu");
   file->addSeparator();
   AddItem(file, "N7", QStringLiteral("新建书源(&N)..."), this, [this] { N7Click(); });
   file->addSeparator();
-  AddItem(file, "E2", QStringLiteral("导出书源文件(&E)..."), this, [this] { E2Click(); });
+  E2 = AddItem(file, "E2", QStringLiteral("导出书源文件(&E)..."), this, [this] { E2Click(); });
+  E2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   R3 = AddItem(file, "R3", QStringLiteral("导出校验报告..."), this, [this] { R3Click(); });
   R3->setEnabled(false);
   file->addSeparator();
@@ -457,12 +479,29 @@ void TForm1::CreateMenus() {
   AddItem(edit, "F1", QStringLiteral("查找重复书源(&F)..."), this,
           [this] { TfrmDuplicates::Execute(this, *FLogic, CheckBox3->isChecked()); });
   AddItem(edit, "V1", QStringLiteral("转换为新格式(&V)"), this, [this] { FLogic->ConvertSelected(); });
+  edit->addSeparator();
+  L1 = AddItem(edit, "L1", QStringLiteral("转到筛选框(&L)"), this, [this] {
+    bookGroupList->setFocus(Qt::ShortcutFocusReason);
+    bookGroupList->lineEdit()->selectAll();
+  });
+  L1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   connect(edit, &QMenu::aboutToShow, this, &TForm1::EditMenuPopup);
   // The states hold for the open menu; the keys check their own condition.
   connect(edit, &QMenu::aboutToHide, this, [this] {
     U1->setEnabled(true);
     Y1->setEnabled(true);
   });
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("视图(&V)"));
+  view->setObjectName("View1");
+  ViewList = AddItem(view, "ViewList", QStringLiteral("列表(&L)"), this, [this] { SetTableView(false); });
+  ViewTable = AddItem(view, "ViewTable", QStringLiteral("表格(&T)"), this, [this] { SetTableView(true); });
+  ViewList->setCheckable(true);
+  ViewTable->setCheckable(true);
+  ViewList->setChecked(true);
+  auto* views = new QActionGroup(this);
+  views->addAction(ViewList);
+  views->addAction(ViewTable);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
   help->setObjectName("Help1");
@@ -475,18 +514,25 @@ void TForm1::CreateMenus() {
   PopupMenu1->setObjectName("PopupMenu1");
   AddItem(PopupMenu1, "C3", QStringLiteral("复制新增(&A)"), this, [this] { C3Click(); });
   AddItem(PopupMenu1, "N1", QStringLiteral("新建书源(&N)..."), this, [this] { N7Click(); });
-  AddItem(PopupMenu1, "E1", QStringLiteral("编辑书源(&E)..."), this, [this] { E1Click(); });
+  E1 = AddItem(PopupMenu1, "E1", QStringLiteral("编辑书源(&E)..."), this, [this] { E1Click(); });
+  E1->setShortcut(QKeySequence(Qt::Key_F2));
+  addAction(E1);
   PopupMenu1->addSeparator();
   AddItem(PopupMenu1, "S2", QStringLiteral("排序 - 书源名称(&S)"), this, [this] { S2Click(); });
   AddItem(PopupMenu1, "G1", QStringLiteral("排序 - 分组(&G)"), this, [this] { G1Click(); });
   PopupMenu1->addSeparator();
   AddItem(PopupMenu1, "H1", QStringLiteral("分组名称替换(&H)..."), this, [this] { H2Click(); });
   PopupMenu1->addSeparator();
-  AddItem(PopupMenu1, "D1", QStringLiteral("删除选中项(&D)"), this, [this] { D1Click(); });
+  D1 = AddItem(PopupMenu1, "D1", QStringLiteral("删除选中项(&D)"), this, [this] { D1Click(); });
+  // Shown in the menu; the key itself is the views' own (the editor pane deletes text).
+  D1->setShortcut(QKeySequence(Qt::Key_Delete));
+  D1->setShortcutContext(Qt::WidgetShortcut);
   AddItem(PopupMenu1, "C1", QStringLiteral("清空(&C)"), this, [this] { C1Click(); });
   auto showPopup1 = [this](QWidget* AFrom, const QPoint& APos) { PopupMenu1->popup(AFrom->mapToGlobal(APos)); };
   connect(SrcList, &QWidget::customContextMenuRequested, this,
           [this, showPopup1](const QPoint& APos) { showPopup1(SrcList->viewport(), APos); });
+  connect(SrcTable, &QWidget::customContextMenuRequested, this,
+          [this, showPopup1](const QPoint& APos) { showPopup1(SrcTable->viewport(), APos); });
   connect(StaticText1, &QWidget::customContextMenuRequested, this,
           [this, showPopup1](const QPoint& APos) { showPopup1(StaticText1, APos); });
 
@@ -497,6 +543,8 @@ void TForm1::CreateMenus() {
   S1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   EditData->addAction(S1);
   T1 = AddItem(PopupMenu2, "T1", QStringLiteral("测试书源(&T)"), this, [this] { T1Click(); });
+  T1->setShortcut(QKeySequence(Qt::Key_F5));
+  addAction(T1);
   PopupMenu2->addSeparator();
   R1 = AddItem(PopupMenu2, "R1", QStringLiteral("撤消(&R)"), this, [this] { EditData->undo(); });
   Z1 = AddItem(PopupMenu2, "Z1", QStringLiteral("重做(&Z)"), this, [this] { EditData->redo(); });
@@ -537,15 +585,28 @@ void TForm1::closeEvent(QCloseEvent* AEvent) {
     AEvent->ignore();
     return;
   }
+  SaveSettings();
   QMainWindow::closeEvent(AEvent);
 }
 
 void TForm1::PlacePlaceholder() {
   const int h = StaticText1->sizeHint().height() + 8;
-  StaticText1->setGeometry(0, 30, SrcList->width(), h);
+  StaticText1->setGeometry(0, 30, ViewStack->width(), h);
+  StaticText1->raise();
 }
 
 bool TForm1::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == EditData && AEvent->type() == QEvent::KeyPress) {
+    // Tab belongs to the text; Ctrl+Tab leaves the pane for the list.
+    auto* key = static_cast<QKeyEvent*>(AEvent);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && key->modifiers().testFlag(Qt::ControlModifier)) {
+      if (key->modifiers().testFlag(Qt::ShiftModifier) || key->key() == Qt::Key_Backtab)
+        bookGroupList->setFocus(Qt::BacktabFocusReason);
+      else
+        CurrentView()->setFocus(Qt::TabFocusReason);
+      return true;
+    }
+  }
   if (AWatched == EditData && AEvent->type() == QEvent::ShortcutOverride) {
     // Undo keys in the editor pane undo its typing, not a collection operation.
     auto* key = static_cast<QKeyEvent*>(AEvent);
@@ -556,12 +617,13 @@ bool TForm1::eventFilter(QObject* AWatched, QEvent* AEvent) {
       return true;
     }
   }
-  const bool onList = AWatched == SrcList || AWatched == SrcList->viewport();
+  const bool onList = AWatched == SrcList || AWatched == SrcList->viewport() || AWatched == SrcTable ||
+                      AWatched == SrcTable->viewport();
   if ((onList || AWatched == StaticText1) &&
       (AEvent->type() == QEvent::DragEnter || AEvent->type() == QEvent::DragMove || AEvent->type() == QEvent::Drop))
     return HandleDropEvent(AEvent);
-  if (AWatched == SrcList && AEvent->type() == QEvent::Resize) PlacePlaceholder();
-  if (AWatched == SrcList && AEvent->type() == QEvent::KeyPress) {
+  if (AWatched == ViewStack && AEvent->type() == QEvent::Resize) PlacePlaceholder();
+  if ((AWatched == SrcList || AWatched == SrcTable) && AEvent->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(AEvent);
     if (key->key() == Qt::Key_Delete) {
       D1Click();
@@ -637,7 +699,48 @@ void TForm1::S2Click() { FLogic->RunCommand([this] { FLogic->SortByName(); }); }
 void TForm1::G1Click() { FLogic->RunCommand([this] { FLogic->SortByGroup(); }); }
 void TForm1::D1Click() { FLogic->RunCommand([this] { FLogic->RemoveSelected(); }); }
 void TForm1::C1Click() { FLogic->RunCommand([this] { FLogic->ClearSources(); }); }
-void TForm1::T1Click() { FLogic->TestEditorText(); }
+void TForm1::T1Click() {
+  if (FTestJob) {
+    EndTest(true);
+    return;
+  }
+  auto source = std::make_unique<JSONObject>();
+  if (!FLogic->RunCommand([&] { source->Parse(S(EditData->text()), false); })) return;
+  FTestJob = std::make_unique<TSourceTestJob>(std::move(source));
+  if (!FTestTimer) {
+    FTestTimer = new QTimer(this);
+    FTestTimer->setInterval(30);
+    connect(FTestTimer, &QTimer::timeout, this, &TForm1::PollTest);
+  }
+  FTestTimer->start();
+  T1->setText(QStringLiteral("停止测试(&T)"));
+}
+
+void TForm1::PollTest() {
+  if (!FTestJob) return;
+  // The check's lines as they are, without time stamps.
+  for (const String& line : FTestJob->TakeLines()) AppendLog(line);
+  if (!FTestJob->Done()) return;
+  for (const String& line : FTestJob->TakeLines()) AppendLog(line);
+  const bool verdict = FTestJob->Verdict();
+  const String error = FTestJob->Error();
+  EndTest(false);
+  if (!error.empty())
+    ShowError(error);
+  else
+    FLogic->LogD(verdict ? u"恭喜, 检测通过!" : u"书源异常!");
+}
+
+void TForm1::EndTest(bool ACancelled) {
+  if (!FTestJob) return;
+  if (ACancelled) {
+    for (const String& line : FTestJob->TakeLines()) AppendLog(line);
+    FLogic->LogD(u"测试已取消");
+  }
+  FTestJob.reset();
+  FTestTimer->stop();
+  T1->setText(QStringLiteral("测试书源(&T)"));
+}
 void TForm1::U1Click() { FLogic->RunCommand([this] { FLogic->Undo(); }); }
 void TForm1::Y1Click() { FLogic->RunCommand([this] { FLogic->Redo(); }); }
 
@@ -648,7 +751,19 @@ void TForm1::EditMenuPopup() {
   U1->setText(QStringLiteral("撤销(&U)") + (U1->isEnabled() && !undo.empty() ? " " + Q(undo) : QString()));
   Y1->setText(QStringLiteral("重做(&R)") + (Y1->isEnabled() && !redo.empty() ? " " + Q(redo) : QString()));
 }
-void TForm1::Button1Click() { FLogic->RunCommand([this] { FLogic->Button1Click(); }); }
+void TForm1::Button1Click() {
+  if (FLogic->RunState() == rsIdle) {
+    bool ok = false;
+    const int workers = Edit1->text().toInt(&ok);
+    if (!ok || workers < 1 || workers > 1000) {
+      ShowWarning(u"工作线程数应为 1 到 1000 之间的整数。");
+      Edit1->setFocus();
+      Edit1->selectAll();
+      return;
+    }
+  }
+  FLogic->RunCommand([this] { FLogic->Button1Click(); });
+}
 
 void TForm1::E1Click() {
   JSONObject* source = FLogic->SourceOfRow(GetCurrentRow());
@@ -694,8 +809,9 @@ void TForm1::R2Click() {
 }
 
 TfrmEditSource* TForm1::EditSource(JSONObject* AItem, bool AOwned) {
+  // The group names only: 全部 is no group.
   QStringList groups;
-  for (int i = 0; i < bookGroupList->count(); ++i) groups.push_back(bookGroupList->itemText(i));
+  for (const auto& group : FLogic->GroupCounts()) groups.push_back(Q(group.first));
   auto* dialog = new TfrmEditSource(this, *FLogic, groups);
   dialog->SetData(AItem, AOwned);
   dialog->CallBack = [this](JSONObject* ASource, const std::function<void(JSONObject*)>& AApply) {
@@ -727,28 +843,52 @@ void TForm1::SetGroupFilterItems(const std::vector<String>& AItems) {
   const QString text = bookGroupList->currentText();
   const int cursor = bookGroupList->lineEdit() ? bookGroupList->lineEdit()->cursorPosition() : 0;
   bookGroupList->clear();
-  QStringList items;
+  QStringList items{kAllGroups};
   for (const String& item : AItems) items.push_back(Q(item));
   bookGroupList->addItems(items);
+  // The counts the logic has for these names (the drop-down shows them).
+  const auto& counts = FLogic ? FLogic->GroupCounts() : std::vector<std::pair<String, int>>();
+  for (size_t i = 0; i < AItems.size(); ++i)
+    if (i < counts.size() && counts[i].first == AItems[i]) bookGroupList->setItemData(int(i) + 1, counts[i].second);
+  // A picked group stays the picked item.
+  const int picked = FLogic && FLogic->FilterIsExactGroup() ? bookGroupList->findText(text) : -1;
+  if (picked > 0) bookGroupList->setCurrentIndex(picked);
   bookGroupList->setEditText(text);
   if (bookGroupList->lineEdit()) bookGroupList->lineEdit()->setCursorPosition(cursor);
 }
 
-void TForm1::SetRowCount(int ACount) { FListModel->SetCount(ACount); }
+void TForm1::SetRowCount(int ACount) {
+  FListModel->SetCount(ACount);
+  SyncSortIndicator();
+}
+
+void TForm1::SyncSortIndicator() {
+  // The logic may have dropped the order (the list's own sort commands).
+  if (!FLogic) return;
+  QHeaderView* header = SrcTable->horizontalHeader();
+  const int section = FLogic->ViewSortColumn() < 0 ? -1 : FLogic->ViewSortColumn() + 1;
+  const Qt::SortOrder order = FLogic->ViewSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder;
+  if (header->sortIndicatorSection() == section && (section < 0 || header->sortIndicatorOrder() == order)) return;
+  const QSignalBlocker block(header);
+  header->setSortIndicator(section, order);
+}
 
 int TForm1::GetCurrentRow() {
   const QModelIndex current = SrcList->selectionModel()->currentIndex();
   return current.isValid() ? current.row() : -1;
 }
 
-bool TForm1::IsRowSelected(int ARow) { return SrcList->selectionModel()->isRowSelected(ARow, QModelIndex()); }
+bool TForm1::IsRowSelected(int ARow) {
+  // Any cell: the list selects its one column, the table whole rows.
+  return SrcList->selectionModel()->rowIntersectsSelection(ARow, QModelIndex());
+}
 
 void TForm1::SelectSingleRow(int ARow) {
-  const QModelIndex index = FListModel->index(ARow, 0);
+  const QModelIndex index = FListModel->index(ARow, TableViewShown() ? 1 : 0);
   FSyncingRow = true;
   if (index.isValid()) {
-    SrcList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    SrcList->scrollTo(index);
+    SrcList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    CurrentView()->scrollTo(index);
   } else if (ARow < 0) {
     SrcList->selectionModel()->clear();
   }
@@ -786,16 +926,19 @@ TSaveAnswer TForm1::AskSave(const String& AText, const String& ATitle) {
 }
 
 bool TForm1::ChooseOpenFile(const String& ATitle, String& AFileName) {
-  QString name = Q(AFileName);
+  QString name = AFileName.empty() ? LastFolder() : Q(AFileName);
   if (!ChooseSourceFile(this, Q(ATitle), false, name)) return false;
   AFileName = S(name);
+  RememberFolder(name);
+  AddRecentFile(name);
   return true;
 }
 
 bool TForm1::ChooseSaveFile(const String& ATitle, String& AFileName) {
-  QString name = Q(AFileName);
+  QString name = AFileName.empty() ? LastFolder() : Q(AFileName);
   if (!ChooseSourceFile(this, Q(ATitle), true, name)) return false;
   AFileName = S(name);
+  RememberFolder(name);
   return true;
 }
 
@@ -815,6 +958,7 @@ void TForm1::ShowWarning(const String& AMessage) {
 }
 
 void TForm1::ShowFileState(const String& AFileName, bool AModified) {
+  if (!AFileName.empty()) AddRecentFile(Q(AFileName));
   QString title = QApplication::applicationName();
   if (!AFileName.empty()) title += QStringLiteral(" - ") + QFileInfo(Q(AFileName)).fileName();
   if (AModified) title += QStringLiteral(" *");
@@ -843,8 +987,17 @@ TRunOptions TForm1::ReadRunOptions() {
 }
 
 void TForm1::SetRunButton(TRunState AState, const String& ACaption) {
+  const int was = FRunState;
+  FRunState = AState;
   Button1->setProperty("Tag", int(AState));
   Button1->setText(Q(ACaption));
+  if (AState == rsStopping)
+    if (TForm2* wait = TForm2::Current()) wait->Label1->setText(QStringLiteral("正在停止..."));
+  // The run finishes its end after this call: what it did is said after it.
+  if (AState == rsIdle && was != rsIdle)
+    QTimer::singleShot(0, this, [this] {
+      if (FLogic) FLogic->RunCommand([this] { FLogic->RunEnded(); });
+    });
   // A report exists once a check stage has run; it is written between runs.
   R3->setEnabled(AState == rsIdle && FLogic && FLogic->HasCheckReport());
 }
@@ -876,6 +1029,153 @@ void TForm1::ShowWaitDialog() { TForm2::ShowWait(this, *FLogic); }
 void TForm1::CloseWaitDialog() { TForm2::RequestClose(); }
 
 void TForm1::SetWaitText(const String& AText) {
+  // Stopping is what the user waits for now.
+  if (FRunState == rsStopping) return;
   if (TForm2* wait = TForm2::Current())
     wait->Label1->setText(AText.empty() ? QStringLiteral("正在处理, 请等待...") : Q(AText));
+}
+
+// ---------------------------------------------------------------- views, filter, remembered settings
+
+bool TForm1::TableViewShown() const { return ViewStack->currentWidget() == SrcTable; }
+
+QAbstractItemView* TForm1::CurrentView() const {
+  return TableViewShown() ? static_cast<QAbstractItemView*>(SrcTable) : static_cast<QAbstractItemView*>(SrcList);
+}
+
+void TForm1::SetTableView(bool ATable) {
+  const bool focused = CurrentView()->hasFocus();
+  ViewStack->setCurrentWidget(ATable ? static_cast<QWidget*>(SrcTable) : static_cast<QWidget*>(SrcList));
+  ViewList->setChecked(!ATable);
+  ViewTable->setChecked(ATable);
+  // The current row stays; its cell is one the shown view has.
+  const QModelIndex current = SrcList->selectionModel()->currentIndex();
+  if (current.isValid()) {
+    FSyncingRow = true;
+    const QModelIndex cell = FListModel->index(current.row(), ATable ? 1 : 0);
+    SrcList->selectionModel()->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+    FSyncingRow = false;
+    CurrentView()->scrollTo(cell);
+  }
+  if (focused) CurrentView()->setFocus();
+  PlacePlaceholder();
+  QSettings().setValue(QStringLiteral("view/table"), ATable);
+}
+
+QString TForm1::GroupItemCaption(int AIndex) const {
+  const QVariant count = bookGroupList->itemData(AIndex, Qt::UserRole);
+  const QString text = bookGroupList->itemText(AIndex);
+  return count.isValid() ? QStringLiteral("%1 (%2)").arg(text).arg(count.toInt()) : text;
+}
+
+void TForm1::FilterEdited(const QString& AText) {
+  const int index = bookGroupList->currentIndex();
+  bool exact = index > 0 && AText == bookGroupList->itemText(index);
+  if (index == 0 && AText == kAllGroups) {
+    // 全部: no filter, and the box is empty for typing.
+    const QSignalBlocker block(bookGroupList);
+    bookGroupList->setEditText(QString());
+    exact = false;
+  }
+  FLogic->RunCommand([&] { FLogic->FilterChanged(exact); });
+  // A new set of rows starts at its top.
+  SrcList->scrollToTop();
+  SrcTable->scrollToTop();
+}
+
+QString TForm1::LastFolder() { return QSettings().value(QStringLiteral("files/lastFolder")).toString(); }
+
+void TForm1::RememberFolder(const QString& AFileName) {
+  const QFileInfo info(AFileName);
+  const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+  if (!folder.isEmpty()) QSettings().setValue(QStringLiteral("files/lastFolder"), folder);
+}
+
+QStringList TForm1::RecentFiles() const { return QSettings().value(QStringLiteral("files/recent")).toStringList(); }
+
+void TForm1::AddRecentFile(const QString& AFileName) {
+  const QString path = QFileInfo(AFileName).absoluteFilePath();
+  QStringList recent = RecentFiles();
+  if (!recent.isEmpty() && recent.front() == path) return;
+  recent.removeAll(path);
+  recent.prepend(path);
+  while (recent.size() > kRecentFiles) recent.removeLast();
+  QSettings().setValue(QStringLiteral("files/recent"), recent);
+  UpdateRecentMenu();
+}
+
+void TForm1::UpdateRecentMenu() {
+  RecentMenu->clear();
+  const QStringList recent = RecentFiles();
+  for (int i = 0; i < recent.size(); ++i) {
+    const QString path = recent[i];
+    QAction* item = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(path));
+    connect(item, &QAction::triggered, this, [this, path] { OpenRecentFile(path); });
+  }
+  RecentMenu->setEnabled(!recent.isEmpty());
+}
+
+void TForm1::OpenRecentFile(const QString& AFileName) {
+  if (!FLogic->MayDiscardSources()) return;
+  if (!QFileInfo::exists(AFileName)) {
+    // Gone since: it leaves the list.
+    QStringList recent = RecentFiles();
+    recent.removeAll(AFileName);
+    QSettings().setValue(QStringLiteral("files/recent"), recent);
+    UpdateRecentMenu();
+    ShowError(S(QStringLiteral("文件不存在：") + AFileName));
+    return;
+  }
+  RememberFolder(AFileName);
+  FLogic->RunCommand([&] { FLogic->OpenSrcFile(S(AFileName)); });
+}
+
+// The window's comfort, never the collection: size, splitters, the view,
+// the run options.
+void TForm1::LoadSettings() {
+  QSettings settings;
+  const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  const QByteArray split1 = settings.value(QStringLiteral("window/splitter1")).toByteArray();
+  if (!split1.isEmpty()) Splitter1->restoreState(split1);
+  const QByteArray split2 = settings.value(QStringLiteral("window/splitter2")).toByteArray();
+  if (!split2.isEmpty()) Splitter2->restoreState(split2);
+  const QByteArray columns = settings.value(QStringLiteral("view/columns")).toByteArray();
+  if (!columns.isEmpty()) {
+    QHeaderView* header = SrcTable->horizontalHeader();
+    const QSignalBlocker block(header);
+    header->restoreState(columns);
+    // The order of the rows is the session's: it starts unsorted.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    SrcTable->setColumnHidden(TSourceTableModel::kListColumn, true);
+  }
+  bool ok = false;
+  const int workers = settings.value(QStringLiteral("run/workers")).toInt(&ok);
+  if (ok && workers >= 1 && workers <= 1000) Edit1->setText(QString::number(workers));
+  auto check = [&](QCheckBox* ABox, const char* AKey) {
+    const QVariant v = settings.value(QLatin1String(AKey));
+    if (v.isValid()) ABox->setChecked(v.toBool());
+  };
+  check(CheckBox1, "run/removeRepeat");
+  check(CheckBox3, "run/realDedupe");
+  check(CheckBox2, "run/check");
+  check(CheckBox4, "run/deep");
+  SetTableView(settings.value(QStringLiteral("view/table"), false).toBool());
+  UpdateRecentMenu();
+}
+
+void TForm1::SaveSettings() {
+  QSettings settings;
+  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("window/splitter1"), Splitter1->saveState());
+  settings.setValue(QStringLiteral("window/splitter2"), Splitter2->saveState());
+  settings.setValue(QStringLiteral("view/columns"), SrcTable->horizontalHeader()->saveState());
+  settings.setValue(QStringLiteral("view/table"), TableViewShown());
+  bool ok = false;
+  const int workers = Edit1->text().toInt(&ok);
+  if (ok && workers >= 1 && workers <= 1000) settings.setValue(QStringLiteral("run/workers"), workers);
+  settings.setValue(QStringLiteral("run/removeRepeat"), CheckBox1->isChecked());
+  settings.setValue(QStringLiteral("run/realDedupe"), CheckBox3->isChecked());
+  settings.setValue(QStringLiteral("run/check"), CheckBox2->isChecked());
+  settings.setValue(QStringLiteral("run/deep"), CheckBox4->isChecked());
 }

@@ -3,8 +3,6 @@
 // in TMainLogic; this class binds the window operations to the controls.
 #pragma once
 
-#include <QAbstractListModel>
-#include <QListView>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "app/uMainLogic.h"
+#include "ui/uSourceTable.h"
 
 class QAction;
 class QCheckBox;
@@ -24,50 +23,13 @@ class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QSplitter;
+class QStackedWidget;
 class QTimer;
 class QToolButton;
 class QsciScintilla;
 class TfrmEditSource;
 class TfrmGuide;
-
-// The virtual list: as many rows as the filtered view, texts asked for when drawn.
-class TSourceListModel : public QAbstractListModel {
-  Q_OBJECT
- public:
-  explicit TSourceListModel(QObject* AParent) : QAbstractListModel(AParent) {}
-  void SetLogic(TMainLogic* ALogic) { FLogic = ALogic; }
-  void SetCount(int ACount);
-  int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& AIndex, int ARole) const override;
-
- private:
-  TMainLogic* FLogic = nullptr;
-  int FCount = 0;
-};
-
-// The source list. Its current row is the editor's source: a click, a
-// right-click or a key that would move to another row asks RowGate first,
-// and a refused move leaves the current row and the highlight where they are.
-class TSourceListView : public QListView {
- public:
-  explicit TSourceListView(QWidget* AParent) : QListView(AParent) {}
-  // Binds the editor to the row's source; false keeps the current row.
-  std::function<bool(int ARow)> RowGate;
-
- protected:
-  void mousePressEvent(QMouseEvent* AEvent) override;
-  void mouseMoveEvent(QMouseEvent* AEvent) override;
-  void mouseReleaseEvent(QMouseEvent* AEvent) override;
-  void mouseDoubleClickEvent(QMouseEvent* AEvent) override;
-  void focusInEvent(QFocusEvent* AEvent) override;
-  QModelIndex moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) override;
-
- private:
-  bool Gate(const QModelIndex& ATarget);
-
-  bool FRefused = false;  // the last press was refused: the rest of its click goes nowhere
-  bool FFocusing = false;
-};
+class TSourceTestJob;
 
 class TForm1 : public QMainWindow, public IMainWindow {
   Q_OBJECT
@@ -137,7 +99,21 @@ class TForm1 : public QMainWindow, public IMainWindow {
   void U1Click();  // undo of the last collection operation
   void Y1Click();  // its redo
   void PopupMenu2Popup();
+  // Start or stop; a worker count outside 1–1000 is refused with a word why.
   void Button1Click();
+  // The view of the sources: the list, or the table with its columns (remembered).
+  void SetTableView(bool ATable);
+  bool TableViewShown() const;
+  QAbstractItemView* CurrentView() const;
+  // The drop-down's caption of a filter item: "优 (300)", "全部".
+  QString GroupItemCaption(int AIndex) const;
+  // 文件 → 最近打开: newest first; opening one replaces the collection.
+  QStringList RecentFiles() const;
+  void OpenRecentFile(const QString& AFileName);
+  // The folder the file dialogs start in (the last one used).
+  static QString LastFolder();
+  // The editor pane's test on the worker pool; a second F5 / press cancels.
+  bool TestRunning() const { return FTestJob != nullptr; }
   void PasteFiles();
   // Loads dropped or pasted files, stopping at the first that fails.
   void AddDroppedFiles(const QStringList& AFiles);
@@ -155,6 +131,15 @@ class TForm1 : public QMainWindow, public IMainWindow {
   void PlacePlaceholder();
   bool HandleDropEvent(QEvent* AEvent);
   void EditMenuPopup();
+  void FilterEdited(const QString& AText);
+  void SyncSortIndicator();
+  void PollTest();
+  void EndTest(bool ACancelled);
+  void AddRecentFile(const QString& AFileName);
+  void UpdateRecentMenu();
+  void RememberFolder(const QString& AFileName);
+  void LoadSettings();
+  void SaveSettings();
 
  public:
   // Controls, named as in the window.
@@ -165,7 +150,9 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QLabel* lbCount = nullptr;
   QComboBox* bookGroupList = nullptr;
   TSourceListView* SrcList = nullptr;
-  TSourceListModel* FListModel = nullptr;
+  TSourceTableView* SrcTable = nullptr;  // the table view: same model, same selection
+  QStackedWidget* ViewStack = nullptr;
+  TSourceTableModel* FListModel = nullptr;
   QLabel* StaticText1 = nullptr;
   QSplitter* Splitter1 = nullptr;
   QSplitter* Splitter2 = nullptr;
@@ -189,6 +176,11 @@ class TForm1 : public QMainWindow, public IMainWindow {
   QAction* R3 = nullptr;  // "导出校验报告...", enabled once a check has run
   QAction* U1 = nullptr;  // "撤销(&U)" of the edit menu, Ctrl+Z outside the editor pane
   QAction* Y1 = nullptr;  // "重做(&R)", Ctrl+Y
+  QAction *O1 = nullptr, *A2 = nullptr, *E2 = nullptr, *E1 = nullptr, *D1 = nullptr;
+  QAction* L1 = nullptr;        // "转到筛选框(&L)", Ctrl+F
+  QAction* ViewList = nullptr;  // 视图 → 列表
+  QAction* ViewTable = nullptr; // 视图 → 表格
+  QMenu* RecentMenu = nullptr;  // 文件 → 最近打开
   QAction *S1 = nullptr, *T1 = nullptr, *R1 = nullptr, *Z1 = nullptr, *C2 = nullptr, *X1 = nullptr, *P1 = nullptr,
           *A1 = nullptr, *W1 = nullptr;
 
@@ -199,4 +191,7 @@ class TForm1 : public QMainWindow, public IMainWindow {
   bool FDestroying = false;
   bool FShown = false;
   bool FSyncingRow = false;  // the logic moves the current row: nothing to ask
+  std::unique_ptr<TSourceTestJob> FTestJob;
+  QTimer* FTestTimer = nullptr;
+  int FRunState = 0;  // as the run button last showed it
 };

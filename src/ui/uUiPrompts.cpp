@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QUrl>
 
 QMessageBox::StandardButton ShowMessage(const TMessageRequest& ARequest) {
@@ -33,7 +37,17 @@ bool ChooseSourceFile(QWidget* AParent, const QString& ATitle, bool ASave, QStri
   QFileDialog dialog(AParent, ATitle);
   dialog.setObjectName(ASave ? "SaveDialog1" : "OpenDialog1");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setNameFilters({QStringLiteral("书源文件(*.json)"), QStringLiteral("所有文件(*.*)")});
+  dialog.setNameFilters({QStringLiteral("书源文件 (*.json *.txt)"), QStringLiteral("所有文件 (*)")});
+  // A folder to start in, or a file to start on.
+  if (!AFileName.isEmpty()) {
+    const QFileInfo start(AFileName);
+    if (start.isDir()) {
+      dialog.setDirectory(start.absoluteFilePath());
+    } else {
+      dialog.setDirectory(start.absolutePath());
+      if (ASave) dialog.selectFile(start.fileName());
+    }
+  }
   if (ASave) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -64,4 +78,16 @@ bool ChooseReportFile(QWidget* AParent, const QString& ATitle, QString& AFileNam
 bool OpenWithDesktop(const QString& AUrl) {
   if (TUiPrompts::OpenUrlHook) return TUiPrompts::OpenUrlHook(AUrl);
   return QDesktopServices::openUrl(QUrl(AUrl));
+}
+
+bool InstallQtTranslations() {
+  // Qt's own texts (standard buttons, file dialogs) in the program's language.
+  auto* translator = new QTranslator(qApp);
+  if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  return true;
 }

@@ -42,3 +42,5 @@ bool ChooseSourceFile(QWidget* AParent, const QString& ATitle, bool ASave, QStri
 // The save dialog for a check report: CSV or JSON, ".csv" when no extension is typed.
 bool ChooseReportFile(QWidget* AParent, const QString& ATitle, QString& AFileName);
 bool OpenWithDesktop(const QString& AUrl);
+// Loads Qt's own Chinese texts (Debian's Qt translations); false when they are not installed.
+bool InstallQtTranslations();

@@ -509,14 +509,14 @@ void TEditSource3Test::testButtonUsesTheFormsValues() {
   TfrmEditSource* D = W->EditSource(W->Logic().SourceOfRow(0), false);
   QVERIFY(D->Format3());
   QTest::mouseClick(D->Button3, Qt::LeftButton);
-  QCOMPARE(Prompts.Messages.size(), size_t(1));
+  QTRY_COMPARE(Prompts.Messages.size(), size_t(1));
   QCOMPARE(Prompts.Messages[0].Title, QStringLiteral("书源异常"));
   QVERIFY(Prompts.Messages[0].Text.startsWith(QStringLiteral("无效的书源URL.")));
   // The typed address is probed; the listed source keeps its own.
   D->findChild<QLineEdit*>("Edit2")->setText(QString::fromStdString(ok));
   MemoOf(D, "ruleToc.chapterName")->setPlainText(QStringLiteral("a@text"));
   QTest::mouseClick(D->Button3, Qt::LeftButton);
-  QCOMPARE(Prompts.Messages.size(), size_t(2));
+  QTRY_COMPARE(Prompts.Messages.size(), size_t(2));
   QCOMPARE(Prompts.Messages[1].Title, QStringLiteral("恭喜, 检测通过!"));
   QVERIFY(SourceJson(0) == before);
   QVERIFY(D->isVisible());

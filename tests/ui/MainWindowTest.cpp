@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +31,8 @@
 void TWindowFixture::OpenWindow() {
   Prompts.Clear();
   Prompts.Install();
+  // Each window starts from the defaults.
+  QSettings().clear();
   W = std::make_unique<TForm1>();
   W->show();
   QVERIFY(QTest::qWaitForWindowExposed(W.get()));
@@ -138,14 +141,16 @@ void TMainWindowTest::startsEmptyWithItsControls() {
 void TMainWindowTest::menusCarryTheirCaptions() {
   QStringList bar;
   for (QAction* a : W->menuBar()->actions()) bar << a->text();
-  QCOMPARE(bar, (QStringList{"文件(&F)", "编辑(&E)", "帮助(&H)"}));
+  QCOMPARE(bar, (QStringList{"文件(&F)", "编辑(&E)", "视图(&V)", "帮助(&H)"}));
   const QList<QAction*> top = W->menuBar()->actions();
   QCOMPARE(Captions(top[0]->menu()),
-           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "-", "新建书源(&N)...", "-", "导出书源文件(&E)...",
-                        "导出校验报告...", "-", "合并书源文件(&M)..."}));
+           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "最近打开(&J)", "-", "新建书源(&N)...", "-",
+                        "导出书源文件(&E)...", "导出校验报告...", "-", "合并书源文件(&M)..."}));
   QCOMPARE(Captions(top[1]->menu()),
-           (QStringList{"撤销(&U)", "重做(&R)", "-", "分组名称替换(&H)...", "查找重复书源(&F)...", "转换为新格式(&V)"}));
-  const QStringList help = Captions(top[2]->menu());
+           (QStringList{"撤销(&U)", "重做(&R)", "-", "分组名称替换(&H)...", "查找重复书源(&F)...", "转换为新格式(&V)", "-",
+                        "转到筛选框(&L)"}));
+  QCOMPARE(Captions(top[2]->menu()), (QStringList{"列表(&L)", "表格(&T)"}));
+  const QStringList help = Captions(top[3]->menu());
   QCOMPARE(help.size(), 4);
   QCOMPARE(help.mid(0, 3), (QStringList{"关于(&I)", "-", "作者博客(&W)"}));
   QVERIFY(help[3].contains("&R"));
@@ -185,8 +190,8 @@ void TMainWindowTest::openAddThroughTheRealFileDialog() {
   W->A2Click();
   QCOMPARE(title, QStringLiteral("添加书源文件"));
   QCOMPARE(Status0(), QStringLiteral("书源总数：6个, 当前: 6个"));
-  // Each group once in the filter box.
-  QCOMPARE(W->bookGroupList->count(), 2);
+  // 全部, then each group once in the filter box.
+  QCOMPARE(W->bookGroupList->count(), 3);
   QVERIFY(Prompts.Errors().isEmpty());
 }
 
@@ -313,8 +318,9 @@ void TMainWindowTest::deleteKeyAndClear() {
   QCOMPARE(Rows(), 0);
   QCOMPARE(Status0(), QStringLiteral("书源总数：0个, 当前: 0个"));
   QVERIFY(W->StaticText1->isVisible());
-  // The group stays offered after its last source went.
-  QVERIFY(W->bookGroupList->findText(QStringLiteral("VIP书源")) >= 0);
+  // The drop-down offers the groups the collection has now: none after the last source went.
+  QCOMPARE(W->bookGroupList->findText(QStringLiteral("VIP书源")), -1);
+  QCOMPARE(W->bookGroupList->count(), 1);
 }
 
 // ---------------------------------------------------------------- drop and paste
@@ -400,8 +406,11 @@ void TMainWindowTest::testEditorText() {
   QFETCH(bool, verdictLine);
   AddFile(Fixture("three.json", kThree));
   const String before = SourceJson(0);
+  W->ClearLog();  // the load's own line
   W->EditData->setText(text);
   W->T1->trigger();
+  // The test runs on the worker pool.
+  QTRY_VERIFY(!W->TestRunning());
   const QStringList lines = LogText().split('\n', Qt::SkipEmptyParts);
   QCOMPARE(lines.size(), logPatterns.size());
   for (int i = 0; i < lines.size(); ++i)
@@ -423,6 +432,7 @@ void TMainWindowTest::logLinesAreNotEdits() {
   AddFile(Fixture("dash.json", SourcesJson({{"g", "一", "-"}, {"g", "二", "-"}})));
   ClickRow(0);
   W->T1->trigger();  // writes log lines
+  QTRY_VERIFY(!W->TestRunning());
   W->AppendLog(u"another line");
   QVERIFY(!LogText().isEmpty());
   ClickRow(1);

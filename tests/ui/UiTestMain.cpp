@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMetaMethod>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
   InitHttpClient();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
+  // Remembered settings go to a test folder, never the user's.
+  QStandardPaths::setTestModeEnabled(true);
+  QApplication::setOrganizationName(QStringLiteral("tanvork-ui-tests"));
   // Tests close main windows; the next test still needs the application.
   QApplication::setQuitOnLastWindowClosed(false);
   KivWorkerInit();

@@ -77,8 +77,10 @@ QByteArray Exported(TForm1& W, const QTemporaryDir& ADir) {
 
 QList<int> SelectedRows(TForm1& W) {
   QList<int> rows;
+  // A row counts once, however many of its cells are selected.
   for (const QModelIndex& i : W.SrcList->selectionModel()->selectedIndexes()) rows << i.row();
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
 }
 
