@@ -64,6 +64,7 @@ TMainLogic::TMainLogic(IMainWindow& AWindow) : FWindow(AWindow) {
   FSources.SetUndoLimit(kUndoDepth);
   FRun = std::make_unique<TBatchRun>(FSources, FWindow);
   FRun->OnListChanged = [this] { NotifyListChange(lcSourcesChanged); };
+  FRun->OnCheckEnded = [this](bool AComplete) { CheckEnded(AComplete); };
   FSources.OnSourcesLeaving = [this](const std::vector<JSONBase*>& ASources) { SourcesLeaving(ASources); };
   // Counted on the check jobs' threads as each source settles.
   FTallyListener = FRun->Listeners().Add([this](const TCheckOutcome& AOutcome) {
@@ -128,32 +129,38 @@ int TMainLogic::MergeLoaded(JSONArray& ALoaded, const String& AName) {
   return came;
 }
 
-void TMainLogic::MergeFile(const String& AFileName) {
-  // The list is refreshed in every case, also when loading failed; a refresh
-  // error never hides the loader's.
+bool TMainLogic::MergeFile(const String& AFileName) { return MergeFrom(AFileName, FRemote); }
+
+// A load error names its file, after the loader's own words, unless it does already.
+[[noreturn]] static void RethrowNamingFile(const String& AFileName) {
   try {
-    int values = 0;
-    String trailing;
-    std::unique_ptr<JSONArray> loaded = TSourceCollection::LoadFile(AFileName, &values, &trailing);
-    LogValues(AFileName, values, trailing);
-    MergeLoaded(*loaded, AFileName);
-  } catch (...) {
-    try {
-      NotifyListChange(lcSourcesChanged);
-    } catch (...) {
-    }
     throw;
+  } catch (const Exception& E) {
+    if (E.Message().find(AFileName) != String::npos) throw;
+    throw Exception(E.Message() + u"\n文件: " + AFileName);
   }
-  NotifyListChange(lcSourcesChanged);
+}
+
+bool TMainLogic::RunFileCommand(const String& AFileName, const std::function<void()>& ACommand) {
+  return RunCommand([&] {
+    try {
+      ACommand();
+    } catch (const Exception&) {
+      RethrowNamingFile(AFileName);
+    }
+  });
 }
 
 void TMainLogic::AddSrcFile(const String& AFileName) {
   const bool pristine = IsPristine();
-  {
+  bool direct = false;
+  try {
     TChange change(*this, u"添加书源文件");
-    MergeFile(AFileName);
+    direct = MergeFile(AFileName);
+  } catch (const Exception&) {
+    RethrowNamingFile(AFileName);
   }
-  if (pristine && FSources.Count() > 0) MarkSaved(AFileName);
+  if (pristine && direct && FSources.Count() > 0) MarkSaved(AFileName);
 }
 
 void TMainLogic::AddSrcStream(TStream& AStream, const String& AName) {
@@ -178,7 +185,7 @@ void TMainLogic::OpenSrcFile(const String& AFileName) {
     LogValues(AFileName, values, trailing);
   } catch (...) {
     NotifyListChange(lcSourcesChanged);
-    throw;
+    RethrowNamingFile(AFileName);
   }
   {
     TChange change(*this, u"打开书源文件");
@@ -702,15 +709,16 @@ void TMainLogic::AddFileCommand() {
 void TMainLogic::AddFiles(const std::vector<String>& AFileNames) {
   const bool pristine = IsPristine();
   size_t loaded = 0;
+  bool direct = true;
   {
     // One drop, one undo.
     TChange change(*this, u"添加书源文件");
     for (const String& name : AFileNames) {
-      if (!RunCommand([&] { MergeFile(name); })) break;
+      if (!RunFileCommand(name, [&] { direct = MergeFile(name) && direct; })) break;
       ++loaded;
     }
   }
-  if (pristine && loaded == 1 && FSources.Count() > 0) MarkSaved(AFileNames.front());
+  if (pristine && direct && loaded == 1 && FSources.Count() > 0) MarkSaved(AFileNames.front());
 }
 
 bool TMainLogic::ExportCommand() {
@@ -728,7 +736,9 @@ void TMainLogic::ExportReportCommand() {
   if (!FWindow.ChooseReportFile(u"导出校验报告", name)) return;
   RunCommand([&] {
     TPendingOutput report(ToUtf8(name), "");
-    report.WriteBytes(CheckReport(CheckOutcomes(), name));
+    const std::vector<TCheckOutcome> outcomes = CheckOutcomes();
+    const std::vector<String> previous = PreviousOfOutcomes(outcomes);
+    report.WriteBytes(CheckReport(outcomes, name, FHasChanges ? &previous : nullptr));
     report.Commit();
   });
 }

@@ -13,6 +13,8 @@
 #include "app/uBatchRun.h"
 #include "app/uCheckOutcome.h"
 #include "app/uMainWindowOps.h"
+#include "app/uRemoteSource.h"
+#include "app/uRunHistory.h"
 #include "app/uSourceCollection.h"
 #include "app/uSourceConvert.h"
 #include "support/KivTypes.h"
@@ -178,12 +180,34 @@ class TMainLogic {
   void TestEditorText();  // "测试书源(&T)" of the editor pane
   // Runs a user command: an error ends in the window's error box. False on error.
   bool RunCommand(const std::function<void()>& ACommand);
+  // The same for a command on one file: its errors name the file.
+  bool RunFileCommand(const String& AFileName, const std::function<void()>& ACommand);
 
   // ---- log
   void Log(const String& AMsg) { FRun->Log(AMsg); }
   void LogD(const String& AMsg) { FRun->LogD(AMsg); }
   void DispLog() { FRun->DispLog(); }
   const String& StateMsg() const { return FRun->StateMsg(); }
+
+  // ---- addresses and the run history
+  // Addresses named by source lists in files are fetched with these.
+  void SetRemoteOptions(const TRemoteOptions& AOptions) { FRemote = AOptions; }
+  // "从网址导入": loads an address as a file is added. A source list loads
+  // each address it names; those that fail are named in one error, after
+  // the others have been merged.
+  void AddSrcAddress(const String& AAddress, bool AAcceptAnyCertificate);
+  // The run history of this session (empty: none, the default). Throws when
+  // the file is no history; the previous one stays then.
+  void SetHistoryFile(const String& AFileName);
+  const String& HistoryFile() const { return FHistoryName; }
+  // respondTime written into checked format-3 sources after each check.
+  void SetWriteRespondTime(bool AOn) { FWriteRespondTime = AOn; }
+  bool WriteRespondTime() const { return FWriteRespondTime; }
+  // What the last recorded check changed (empty before one).
+  const TRunChanges& LastChanges() const { return FChanges; }
+  // The filter texts that show the last check's changes for this session.
+  static const char16_t* const kNewlyDeadView;  // "新失效"
+  static const char16_t* const kRecoveredView;  // "已恢复"
 
  private:
   // One undoable operation: the collection records between the two ends.
@@ -198,7 +222,8 @@ class TMainLogic {
     TMainLogic& FLogic;
   };
 
-  void MergeFile(const String& AFileName);
+  // False when the file held a source list rather than sources.
+  bool MergeFile(const String& AFileName);
   // Merges a loaded file's sources and logs how many came and what was left.
   int MergeLoaded(JSONArray& ALoaded, const String& AName);
   void LogOperation(const String& ALine);
@@ -251,4 +276,22 @@ class TMainLogic {
   uint64_t FSavedRevision = 0;
   String FShownFile;
   int FShownModified = -1;
+
+  // ---- addresses and the run history (uRunSession.cpp)
+  bool MergeFrom(const String& AName, const TRemoteOptions& AOptions);
+  // A check stage ended (main thread); AComplete: not stopped.
+  void CheckEnded(bool AComplete);
+  // The filter text names a change view: its sources (under the lock).
+  bool ChangeViewLocked();
+  std::vector<String> WithChangeViews(std::vector<String> AGroups) const;
+  std::vector<String> PreviousOfOutcomes(const std::vector<TCheckOutcome>& AOutcomes) const;
+  TRemoteOptions FRemote;
+  std::vector<String> FInputs;  // files and addresses loaded, for the history
+  String FHistoryName;
+  std::unique_ptr<TRunHistory> FHistory;
+  bool FWriteRespondTime = false;
+  bool FHasChanges = false;
+  TPreviousChecks FPrevious;
+  TRunChanges FChanges;
+  std::vector<String> FNewlyDeadUrls, FRecoveredUrls;
 };

@@ -15,7 +15,13 @@ const char kUsage[] =
     "Usage: tanvork-cli [OPTIONS] FILE...\n"
     "Merge book-source files in the order given ('-' reads standard input), then\n"
     "rename groups, remove duplicates, check every source, and export the result.\n"
+    "A FILE that begins with http:// or https:// is fetched (redirects followed,\n"
+    "proxies from the environment, 30 s time-outs, at most 256 MB; an address\n"
+    "ending in '#requestWithoutUA' is sent without a User-Agent); a file or address\n"
+    "holding {\"sourceUrls\": [...]} loads each address it lists, in order.\n"
     "\n"
+    "      --insecure           fetch input addresses without verifying the server\n"
+    "                           certificate (the check itself always takes any)\n"
     "  -o, --output FILE        export the collection (UTF-8 without BOM, indent 4,\n"
     "                           CR LF); \".json\" is appended when FILE has no\n"
     "                           extension; '-' writes standard output\n"
@@ -78,7 +84,19 @@ const char kUsage[] =
     "                           when FILE ends in .csv, JSON otherwise; '-' writes\n"
     "                           standard output; needs --check\n"
     "      --fail-on-dead       exit with status 3 when any source is dead (blocked\n"
-    "                           and unverifiable ones do not count)\n"
+    "                           and unverifiable ones do not count)\n"    "      --history FILE       record the run in FILE (an SQLite database, made\n"
+    "                           when missing): every checked source with its\n"
+    "                           verdict; the summary and the report then name each\n"
+    "                           source's previous verdict and count the newly dead,\n"
+    "                           recovered, still dead, new and gone sources (the\n"
+    "                           same source: the same bookSourceUrl); needs --check\n"
+    "      --diff FILE          with --history: those lists as one JSON object\n"
+    "                           (newlyDead, recovered, stillDead, new, gone); '-'\n"
+    "                           writes standard output\n"
+    "      --write-respond-time write respondTime into each checked source of the\n"
+    "                           current format as the reader app does (elapsed ms\n"
+    "                           when alive, time-out + elapsed ms when dead);\n"
+    "                           needs --check\n"
     "  -q, --quiet              no progress, log or summary on standard error\n"
     "  -h, --help               show this text\n"
     "      --version            show the version\n"
@@ -102,9 +120,9 @@ struct TRawOptions {
   std::vector<std::string> Files, Renames;
   std::string Output, Report, Workers, Timeout, Retries, PerHost, Sort, Filter, Probe;
   std::vector<std::string> Updates;
-  std::string DedupeMode, Keep, DedupeReport, KeepFields, Convert;
+  std::string DedupeMode, Keep, DedupeReport, KeepFields, Convert, History, Diff;
   bool Help = false, Version = false, Quiet = false, Dedupe = false, DedupeStrict = false, Check = false,
-       DropDead = false, FailOnDead = false, NoConfirm = false;
+       DropDead = false, FailOnDead = false, NoConfirm = false, Insecure = false, WriteRespondTime = false;
 };
 
 // One option that takes a value: at most once, the value taken as it
@@ -183,6 +201,12 @@ void Validate(const TCliOptions& O) {
     if (O.Probes != 0) throw TUsageError("--probe needs --check");
   }
   if (O.Output == "-" && O.Report == "-") throw TUsageError("--output and --report cannot both write standard output");
+  if (!O.History.empty() && !O.Check) throw TUsageError("--history needs --check");
+  if (O.WriteRespondTime && !O.Check) throw TUsageError("--write-respond-time needs --check");
+  if (!O.Diff.empty() && O.History.empty()) throw TUsageError("--diff needs --history");
+  if (O.Diff == "-" && (O.Output == "-" || O.Report == "-" || O.DedupeReport == "-"))
+    throw TUsageError(std::string(O.Output == "-" ? "--output" : O.Report == "-" ? "--report" : "--dedupe-report") +
+                      " and --diff cannot both write standard output");
   CheckDuplicateOptions(O);
   if (!O.Output.empty() && O.Output != "-" && ExportFileName(O.Output) == O.Report)
     throw TUsageError("--output and --report name the same file");
@@ -230,6 +254,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   FlagOption(app, "--no-confirm", raw.NoConfirm);
   CLI::Option* probe = ValueOption(app, "--probe", raw.Probe);
   CLI::Option* convert = ValueOption(app, "--convert", raw.Convert);
+  CLI::Option* history = ValueOption(app, "--history", raw.History);
+  CLI::Option* diff = ValueOption(app, "--diff", raw.Diff);
+  FlagOption(app, "--insecure", raw.Insecure);
+  FlagOption(app, "--write-respond-time", raw.WriteRespondTime);
 
   // CLI11 takes the words last to first. "--name=" is a value option with an
   // empty value (CLI11 would call it missing). Until "--", short options
@@ -238,9 +266,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
                                                    "--retries", "--per-host", "--sort", "--filter",
                                                    "--probe",
                                                    "--dedupe-mode", "--keep", "--dedupe-report", "--update",
-                                                   "--keep-fields", "--convert"};
+                                                   "--keep-fields", "--convert", "--history", "--diff"};
   static const std::vector<std::string> kFlags = {"--help", "--version", "--quiet", "--dedupe", "--dedupe-strict",
-                                                  "--check", "--drop-dead", "--fail-on-dead", "--no-confirm"};
+                                                  "--check", "--drop-dead", "--fail-on-dead", "--no-confirm",
+                                                  "--insecure", "--write-respond-time"};
   std::vector<std::string> words;
   bool options = true, value = false;
   for (const std::string& a : AArgs) {
@@ -342,6 +371,16 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   }
   O.DropDead = raw.DropDead;
   O.FailOnDead = raw.FailOnDead;
+  O.Insecure = raw.Insecure;
+  O.WriteRespondTime = raw.WriteRespondTime;
+  if (history->count()) {
+    O.History = raw.History;
+    if (O.History.empty() || O.History == "-") throw TUsageError("--history needs a file name");
+  }
+  if (diff->count()) {
+    O.Diff = raw.Diff;
+    if (O.Diff.empty()) throw TUsageError("--diff needs a file name");
+  }
   O.NoConfirm = raw.NoConfirm;
   if (probe->count()) {
     static const std::pair<const char*, int> kProbes[] = {{"site", 0}, {"search", 1}, {"explore", 2}, {"all", 3}};

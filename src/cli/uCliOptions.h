@@ -20,7 +20,7 @@ struct TGroupRename {
 };
 
 struct TCliOptions {
-  std::vector<std::string> Files;  // "-" is standard input
+  std::vector<std::string> Files;  // "-" is standard input; http(s) addresses are fetched
   std::string Output;              // empty: no export; "-" standard output
   std::string Report;              // empty: no report; "-" standard output
   std::vector<TGroupRename> Renames;
@@ -45,6 +45,10 @@ struct TCliOptions {
   bool NoConfirm = false;
   int Probes = 0;  // a TProbeSet: 0 site, 1 search, 2 explore, 3 all
   bool FailOnDead = false;
+  bool Insecure = false;           // --insecure: inputs fetched without verifying the certificate
+  std::string History;             // --history: the run history file; empty: none
+  std::string Diff;                // --diff: what changed since the last run, as JSON; "-" standard output
+  bool WriteRespondTime = false;   // --write-respond-time
   bool Quiet = false;
   bool Help = false;
   bool Version = false;

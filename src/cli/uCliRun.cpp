@@ -12,6 +12,8 @@
 #include "app/uMergePreview.h"
 #include "app/uMainLogic.h"
 #include "app/uPendingOutput.h"
+#include "app/uRemoteSource.h"
+#include "app/uRunHistory.h"
 #include "cli/uCliInput.h"
 #include "cli/uCliTargets.h"
 #include "cli/uConsoleWindow.h"
@@ -45,12 +47,16 @@ class TBatch {
   int Run();
 
  private:
+  void OpenHistory();
   void LoadFiles();
   void ApplyUpdates();
   void RemoveDuplicateSets();
   void RenameGroups();
   void Convert();
   void RunStages();
+  void CompareWithHistory();
+  void RecordHistory();
+  std::string OptionsText() const;
   void DropDead();
   void Sort();
   void Filter();
@@ -72,9 +78,24 @@ class TBatch {
   TMergeCounts FUpdated;
   TConvertCounts FConverted;
   std::vector<TCheckOutcome> FOutcomes;
+  int64_t FStartedMs = NowUnixMs();
+  std::unique_ptr<TRunHistory> FHistory;
+  TPreviousChecks FPrevious;
+  TRunChanges FChanges;
+  std::vector<String> FPreviousVerdicts;
 };
 
+// Opened before any work: a file that is no history fails the run at once.
+void TBatch::OpenHistory() {
+  if (FOptions.History.empty()) return;
+  FHistory = std::make_unique<TRunHistory>(FromUtf8(FOptions.History));
+  FPrevious = FHistory->Previous();
+}
+
 void TBatch::LoadFiles() {
+  TRemoteOptions remote;
+  remote.AcceptAnyCertificate = FOptions.Insecure;
+  FLogic->SetRemoteOptions(remote);
   for (const std::string& file : FOptions.Files) {
     try {
       if (file == "-") {
@@ -85,6 +106,8 @@ void TBatch::LoadFiles() {
         FLogic->AddSrcFile(FromUtf8(file));
       }
     } catch (const Exception& E) {
+      // An address's own message names it already.
+      if (IsRemoteAddress(FromUtf8(file))) throw;
       throw Exception(FromUtf8((file == "-" ? "standard input" : file) + ": ") + E.Message());
     }
     CheckInterrupt();
@@ -164,6 +187,36 @@ void TBatch::RunStages() {
   CheckInterrupt();
   FRemoved += before - FLogic->Sources().Count();
   if (FOptions.Check) FOutcomes = FLogic->CheckOutcomes();
+  // Positions are those of the check until the collection changes again.
+  if (FOptions.WriteRespondTime) WriteRespondTimes(FLogic->Sources(), FOutcomes, FOptions.TimeoutMs);
+}
+
+void TBatch::CompareWithHistory() {
+  if (!FHistory) return;
+  FChanges = CompareRun(FPrevious, FOutcomes);
+  FPreviousVerdicts = PreviousVerdicts(FPrevious, FOutcomes);
+}
+
+std::string TBatch::OptionsText() const {
+  std::string text = "check workers=" + std::to_string(FOptions.Workers) +
+                     " timeout=" + std::to_string(FOptions.TimeoutMs) + " retries=" + std::to_string(FOptions.Retries) +
+                     " per-host=" + std::to_string(FOptions.PerHost) + " probe=" + std::to_string(FOptions.Probes);
+  if (FOptions.Dedupe != TDedupe::None) text += FOptions.Dedupe == TDedupe::Real ? " dedupe" : " dedupe-strict";
+  if (FOptions.NoConfirm) text += " no-confirm";
+  if (FOptions.Insecure) text += " insecure";
+  if (FOptions.WriteRespondTime) text += " write-respond-time";
+  return text;
+}
+
+void TBatch::RecordHistory() {
+  if (!FHistory) return;
+  TRunRecord run;
+  run.StartedMs = FStartedMs;
+  run.EndedMs = NowUnixMs();
+  run.Options = FromUtf8(OptionsText());
+  for (const std::string& file : FOptions.Files) run.Inputs.push_back(FromUtf8(file));
+  run.Loaded = FLoaded;
+  FHistory->Record(run, FOutcomes, FChanges);
 }
 
 void TBatch::DropDead() {
@@ -192,14 +245,18 @@ void TBatch::Filter() {
 }
 
 void TBatch::WriteOutputs() {
-  std::optional<TPendingOutput> report, output, dedupeReport;
+  std::optional<TPendingOutput> report, output, dedupeReport, diff;
   if (!FOptions.DedupeReport.empty()) {
     dedupeReport.emplace(FOptions.DedupeReport, "");
     dedupeReport->WriteBytes(FDedupeReport);
   }
   if (!FOptions.Report.empty()) {
     report.emplace(FOptions.Report, "");
-    report->WriteBytes(CheckReport(FOutcomes, FromUtf8(FOptions.Report)));
+    report->WriteBytes(CheckReport(FOutcomes, FromUtf8(FOptions.Report), FHistory ? &FPreviousVerdicts : nullptr));
+  }
+  if (!FOptions.Diff.empty()) {
+    diff.emplace(FOptions.Diff, "");
+    diff->WriteBytes(RunChangesJson(FChanges));
   }
   if (!FOptions.Output.empty()) {
     output.emplace(FOptions.Output == "-" ? "-" : ExportTarget(FOptions.Output), ".json");
@@ -212,9 +269,17 @@ void TBatch::WriteOutputs() {
   if (dedupeReport && ((output && SameTarget(output->Target(), dedupeReport->Target())) ||
                        (report && SameTarget(report->Target(), dedupeReport->Target()))))
     throw Exception(u"--dedupe-report now names the same file as another output; nothing written");
+  if (diff && ((output && SameTarget(output->Target(), diff->Target())) ||
+               (report && SameTarget(report->Target(), diff->Target())) ||
+               (dedupeReport && SameTarget(dedupeReport->Target(), diff->Target()))))
+    throw Exception(u"--diff now names the same file as another output; nothing written");
+  // The run is recorded once every output is ready; an output that still
+  // fails to land after that is reported, the history keeps the run.
+  RecordHistory();
   if (output) output->Commit();
   if (report) report->Commit();
   if (dedupeReport) dedupeReport->Commit();
+  if (diff) diff->Commit();
 }
 
 // The counts of the duplicate sets, the updates and the conversion, when they were asked for.
@@ -239,18 +304,21 @@ void TBatch::Summary() {
               ", checked: " + std::to_string(FOutcomes.size()) + ", alive: " + std::to_string(counts[cvAlive]) +
               ", dead: " + std::to_string(counts[cvDead]) + ", blocked: " + std::to_string(counts[cvBlocked]) +
               ", unverifiable: " + std::to_string(counts[cvUnverifiable]) +
-              ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms" + SummaryOfSets());
+              ", elapsed: " + std::to_string(GetTimestamp() - FStart) + " ms" + SummaryOfSets() +
+              (FHistory ? ", since the last run: " + ToUtf8(RunChangesCounts(FChanges)) : std::string()));
 }
 
 int TBatch::Run() {
   try {
     CheckOutputFolders(FOptions);
+    OpenHistory();
     LoadFiles();
     ApplyUpdates();
     RenameGroups();
     Convert();
     RemoveDuplicateSets();
     RunStages();
+    CompareWithHistory();
     DropDead();
     Sort();
     Filter();

@@ -60,6 +60,9 @@ std::vector<TOutput> OutputsOf(const TCliOptions& AOptions) {
     outputs.push_back({"--output", AOptions.Output == "-" ? "-" : ExportTarget(AOptions.Output)});
   if (!AOptions.Report.empty()) outputs.push_back({"--report", AOptions.Report});
   if (!AOptions.DedupeReport.empty()) outputs.push_back({"--dedupe-report", AOptions.DedupeReport});
+  if (!AOptions.Diff.empty()) outputs.push_back({"--diff", AOptions.Diff});
+  // Not written through a temporary file, but no output may replace it either.
+  if (!AOptions.History.empty()) outputs.push_back({"--history", AOptions.History});
   return outputs;
 }
 

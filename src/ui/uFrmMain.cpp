@@ -43,6 +43,7 @@
 #include "ui/uFrmEditSource.h"
 #include "ui/uFrmGuide.h"
 #include "ui/uFrmMergePreview.h"
+#include "ui/uFrmRemote.h"
 #include "ui/uFrmReplaceGroup.h"
 #include "ui/uFrmWait.h"
 #include "ui/uSourceTestJob.h"
@@ -314,6 +315,7 @@ void TForm1::CreateControls() {
   runLayout->addWidget(CheckBox3);
   runLayout->addWidget(CheckBox2);
   runLayout->addWidget(CheckBox4);
+  AddRunHistoryControls(Panel3, runLayout, [this]() -> TMainLogic& { return *FLogic; });
   runLayout->addStretch(1);
   rightLayout->addWidget(Panel3);
 
@@ -452,6 +454,7 @@ void TForm1::CreateMenus() {
   O1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   A2 = AddItem(file, "A2", QStringLiteral("添加书源文件(&A)..."), this, [this] { A2Click(); });
   A2->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  AddItem(file, "U2", QStringLiteral("从网址导入(&U)..."), this, [this] { TfrmRemoteImport::Execute(this, *FLogic); });
   RecentMenu = file->addMenu(QStringLiteral("最近打开(&J)"));
   RecentMenu->setObjectName("RecentMenu");
   file->addSeparator();

@@ -80,6 +80,14 @@ TEST(CliOptions, UsageErrors) {
       {{"-", "-"}, "standard input"},
       {{"a.json", "--check", "-o", "-", "--report", "-"}, "standard output"},
       {{"a.json", "--check", "-o", "r", "--report", "r.json"}, "same file"},
+      {{"a.json", "--history", "h.db"}, "--history needs --check"},
+      {{"a.json", "--check", "--diff", "d.json"}, "--diff needs --history"},
+      {{"a.json", "--write-respond-time"}, "--write-respond-time needs --check"},
+      {{"a.json", "--check", "--history", "-"}, "--history needs a file name"},
+      {{"a.json", "--check", "--history="}, "--history needs a file name"},
+      {{"a.json", "--check", "--history", "h", "--diff", "-", "-o", "-"}, "standard output"},
+      {{"a.json", "--check", "--history", "h", "--diff", "-", "--report", "-"}, "standard output"},
+      {{"a.json", "--insecure=1"}, "takes no value"},
   };
   for (const TCase& c : cases) {
     std::string joined;
@@ -91,6 +99,21 @@ TEST(CliOptions, UsageErrors) {
       EXPECT_NE(std::string(E.what()).find(c.Message), std::string::npos) << joined << "-> " << E.what();
     }
   }
+}
+
+TEST(CliOptions, AddressesHistoryAndResponseTime) {
+  const TCliOptions o = ParseCommandLine({"https://lists.example/a.json#requestWithoutUA", "--check", "--insecure",
+                                          "--history", "h.db", "--diff=-", "--write-respond-time"});
+  EXPECT_EQ(o.Files, std::vector<std::string>{"https://lists.example/a.json#requestWithoutUA"});
+  EXPECT_TRUE(o.Insecure);
+  EXPECT_EQ(o.History, "h.db");
+  EXPECT_EQ(o.Diff, "-");
+  EXPECT_TRUE(o.WriteRespondTime);
+  const TCliOptions d = ParseCommandLine({"a.json", "--check"});
+  EXPECT_FALSE(d.Insecure);
+  EXPECT_TRUE(d.History.empty());
+  EXPECT_TRUE(d.Diff.empty());
+  EXPECT_FALSE(d.WriteRespondTime);
 }
 
 TEST(CliOptions, HelpAndVersionNeedNothingElse) {

@@ -164,3 +164,21 @@ class TEditSource3Test : public TWindowFixture {
   struct TServers;
   TServers* FServers = nullptr;
 };
+
+class TRemoteHistoryTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init() { OpenWindow(); }
+  void cleanup() { CloseWindow(); }
+  void controlsAreThereAndOffByDefault();
+  void importThroughTheAddressBox();
+  void changesOfTheLastCheckAreFilterViews();
+  void respondTimeOnlyWhenAsked();
+
+ private:
+  void RunCheck();
+  struct TServers;
+  TServers* FServers = nullptr;
+};
