@@ -93,8 +93,8 @@ void DedupeFigures(const String& AFile) {
               "load + export %.3f s, dedupe is %.0f%% of it\n",
               sources.size(), scan, removed, floor, scan / floor, load + save, 100 * scan / (load + save));
 
-  // The pairwise scan on the first 10 000, to show the gap.
-  const size_t n = std::min<size_t>(10000, sources.size());
+  // The pairwise scan on the first 2 000 (quadratic: 10 000 take minutes), to show the gap.
+  const size_t n = std::min<size_t>(2000, sources.size());
   std::vector<const JSONObject*> first(sources.begin(), sources.begin() + long(n));
   t0 = Clock::now();
   std::vector<char> gone(n, 0);

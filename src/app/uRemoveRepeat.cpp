@@ -24,15 +24,23 @@ String LowerName(StringView AName) {
   return lower;
 }
 
-bool IsIgnored(const String& ALowerName, bool ARealDedupe) {
-  for (const char16_t* key : kBookkeeping)
-    if (ALowerName == key) return true;
-  return ARealDedupe && (ALowerName == u"booksourcename" || ALowerName == u"booksourcegroup");
+// AName read with A-Z lower-cased equals ALower; no text is made.
+bool NameIs(StringView AName, const char16_t* ALower) {
+  size_t i = 0;
+  for (; i < AName.size(); ++i)
+    if (ALower[i] == 0 || LowerAscii(AName[i]) != ALower[i]) return false;
+  return ALower[i] == 0;
 }
 
-bool IsRuleObjectName(const String& ALowerName) {
+bool IsIgnored(StringView AName, bool ARealDedupe) {
+  for (const char16_t* key : kBookkeeping)
+    if (NameIs(AName, key)) return true;
+  return ARealDedupe && (NameIs(AName, u"booksourcename") || NameIs(AName, u"booksourcegroup"));
+}
+
+bool IsRuleObjectName(StringView AName) {
   for (const char16_t* key : kRuleObjects)
-    if (ALowerName == key) return true;
+    if (NameIs(AName, key)) return true;
   return false;
 }
 
@@ -107,14 +115,15 @@ StringView ValueText(PJSONValue AValue, String& AOwned) {
 }
 
 // Visits what the rule compares of a source: each non-empty member as
-// (lower-case name, text); a rule object's members as "rule.member". An
-// absent member and an empty text are alike, so empty ones are left out.
+// (rule, name, text), names as stored; rule is empty for a top-level member
+// and the rule object's name for one of its members. An absent member and an
+// empty text are alike, so empty ones are left out.
 template <class Visit>
 void VisitCompared(const JSONObject* ASource, bool ARealDedupe, Visit&& AVisit) {
   for (int i = 0; i < ASource->Count(); ++i) {
     PJSONValue item = ASource->GetItems(i);
     if (!item) continue;
-    const String name = LowerName(item->Name());
+    const StringView name = item->Name();
     if (IsIgnored(name, ARealDedupe)) continue;
     if (IsRuleObjectName(name)) {
       std::unique_ptr<JSONObject> parsed;
@@ -124,27 +133,29 @@ void VisitCompared(const JSONObject* ASource, bool ARealDedupe, Visit&& AVisit) 
           if (!member) continue;
           String owned;
           const StringView text = ValueText(member, owned);
-          if (!text.empty()) AVisit(name + u"." + LowerName(member->Name()), text);
+          if (!text.empty()) AVisit(name, member->Name(), text);
         }
         continue;
       }
     }
     String owned;
     const StringView text = ValueText(item, owned);
-    if (!text.empty()) AVisit(name, text);
+    if (!text.empty()) AVisit(StringView(), name, text);
   }
 }
 
-// What IsRepeat compares, in one order: (name, lower-cased text) pairs.
-std::vector<std::pair<String, String>> ComparedPairs(const JSONObject* ASource, bool ARealDedupe) {
-  std::vector<std::pair<String, String>> pairs;
-  VisitCompared(ASource, ARealDedupe, [&](const String& AName, StringView AText) {
-    String text(AText);
-    for (char16_t& c : text) c = LowerAscii(c);
-    pairs.emplace_back(AName, std::move(text));
+using TComparedPairs = std::vector<std::pair<String, String>>;
+
+// What IsRepeat compares, in one order: (lower-case name, lower-cased text)
+// pairs; a rule object's members are named "rule.member".
+TComparedPairs ComparedPairs(const JSONObject* ASource, bool ARealDedupe) {
+  TComparedPairs pairs;
+  VisitCompared(ASource, ARealDedupe, [&](StringView ARule, StringView AName, StringView AText) {
+    String name = ARule.empty() ? LowerName(AName) : LowerName(ARule) + u"." + LowerName(AName);
+    pairs.emplace_back(std::move(name), LowerName(AText));
   });
   std::sort(pairs.begin(), pairs.end());
-  // A name met twice (members differing only in case) counts once, the first.
+  // A name met twice (members differing only in case) counts once.
   pairs.erase(std::unique(pairs.begin(), pairs.end(),
                           [](const auto& A, const auto& B) { return A.first == B.first; }),
               pairs.end());
@@ -160,8 +171,10 @@ bool IsRepeat(const JSONObject* A, const JSONObject* B, bool ARealDedupe) {
 uint64_t RepeatHash(const JSONObject* A, bool ARealDedupe) {
   // Each pair's hash is summed, so the members' order does not count.
   uint64_t sum = 0;
-  VisitCompared(A, ARealDedupe, [&](const String& AName, StringView AText) {
-    sum += Mix(TextHash(AName, 0x243F6A8885A308D3ULL), TextHash(AText, 0x13198A2E03707344ULL));
+  VisitCompared(A, ARealDedupe, [&](StringView ARule, StringView AName, StringView AText) {
+    uint64_t name = TextHash(AName, 0x243F6A8885A308D3ULL);
+    if (!ARule.empty()) name = Mix(TextHash(ARule, 0x452821E638D01377ULL), name);
+    sum += Mix(name, TextHash(AText, 0x13198A2E03707344ULL));
   });
   return Mix(sum, 0xA4093822299F31D0ULL);
 }
@@ -187,8 +200,16 @@ TRepeatScanResult ScanRepeats(const std::vector<const JSONObject*>& ASources, bo
   int removedCount = 0, settled = 0;
   for (int i = 0; i < n; ++i) {
     if (removed[size_t(i)]) continue;
+    // The head's pairs are made once for its whole chain.
+    TComparedPairs head;
+    bool headMade = false;
     for (int j = next[size_t(i)]; j >= 0; j = next[size_t(j)]) {
-      if (!removed[size_t(j)] && IsRepeat(ASources[size_t(i)], ASources[size_t(j)], ARealDedupe)) {
+      if (removed[size_t(j)]) continue;
+      if (!headMade) {
+        head = ComparedPairs(ASources[size_t(i)], ARealDedupe);
+        headMade = true;
+      }
+      if (ComparedPairs(ASources[size_t(j)], ARealDedupe) == head) {
         removed[size_t(j)] = 1;
         ++removedCount;
       }
