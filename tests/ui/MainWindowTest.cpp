@@ -144,8 +144,8 @@ void TMainWindowTest::menusCarryTheirCaptions() {
   QCOMPARE(bar, (QStringList{"文件(&F)", "编辑(&E)", "视图(&V)", "帮助(&H)"}));
   const QList<QAction*> top = W->menuBar()->actions();
   QCOMPARE(Captions(top[0]->menu()),
-           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "最近打开(&J)", "-", "新建书源(&N)...", "-",
-                        "导出书源文件(&E)...", "导出校验报告...", "-", "合并书源文件(&M)..."}));
+           (QStringList{"打开书源文件(&O)...", "添加书源文件(&A)...", "从网址导入(&U)...", "最近打开(&J)", "-",
+                        "新建书源(&N)...", "-", "导出书源文件(&E)...", "导出校验报告...", "-", "合并书源文件(&M)..."}));
   QCOMPARE(Captions(top[1]->menu()),
            (QStringList{"撤销(&U)", "重做(&R)", "-", "分组名称替换(&H)...", "查找重复书源(&F)...", "转换为新格式(&V)", "-",
                         "转到筛选框(&L)"}));
