@@ -59,11 +59,12 @@ int main(int argc, char** argv) {
     TWorkSafetyTest workSafety;
     TConvertMenuTest convertMenu;
     TEditSource3Test editSource3;
+    TComfortTest comfort;
     TRemoteHistoryTest remoteHistory;
     for (QObject* suite : {static_cast<QObject*>(&mainWindow), static_cast<QObject*>(&dialogs),
                            static_cast<QObject*>(&startupFiles), static_cast<QObject*>(&workSafety),
                            static_cast<QObject*>(&duplicates), static_cast<QObject*>(&editSource3),
-                           static_cast<QObject*>(&convertMenu),
+                           static_cast<QObject*>(&convertMenu), static_cast<QObject*>(&comfort),
                            static_cast<QObject*>(&remoteHistory)})
       if (SuiteWanted(*suite, argc, argv)) {
         ++suites;

@@ -165,6 +165,42 @@ class TEditSource3Test : public TWindowFixture {
   TServers* FServers = nullptr;
 };
 
+class TComfortTest : public TWindowFixture {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init() {
+    OpenWindow();
+    W->ClearLog();
+  }
+  void cleanup() { CloseWindow(); }
+  void tableSortsTheViewByEachColumn_data();
+  void tableSortsTheViewByEachColumn();
+  void bothViewsShareRowsAndSelection();
+  void everyOperationSaysWhatHappened_data();
+  void everyOperationSaysWhatHappened();
+  void runSaysItsCountsAndTheTableShowsVerdicts();
+  void stoppedRunSaysHowFarItCame();
+  void testRunsOnThePoolAndASecondPressCancels();
+  void networkFailureNamesItsCause();
+  void groupsWithCountsAndExactPicks();
+  void filterChangeScrollsToTopAndTheFirstClickWorks();
+  void menusShowTheirKeys_data();
+  void menusShowTheirKeys();
+  void keysMoveAndAct();
+  void workerCountIsOneToAThousand_data();
+  void workerCountIsOneToAThousand();
+  void fileDialogsOfferTextFilesAndStartInTheLastFolder();
+  void qtSpeaksChinese();
+  void settingsOutliveTheWindowButNotTheCollection();
+  void fileThatIsNotJsonIsNamed();
+
+ private:
+  struct TServers;
+  TServers* FServers = nullptr;
+};
+
 class TRemoteHistoryTest : public TWindowFixture {
   Q_OBJECT
  private slots:
