@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config git python3
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libqscintilla2-qt6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqscintilla2-qt6-dev libgl-dev qt6-translations-l10n
   libcurl4-openssl-dev zlib1g-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
   openssl xvfb xauth fonts-wqy-microhei
