@@ -17,7 +17,8 @@ bool TMainLogic::MergeFrom(const String& AName, const TRemoteOptions& AOptions) 
   bool direct = false;
   try {
     std::vector<TLoadedPart> parts = LoadSourcesFrom(AName, AOptions);
-    direct = parts.size() == 1 && parts.front().Name == AName && parts.front().Sources;
+    // Only a local file of sources can be the collection's own file.
+    direct = !IsRemoteAddress(AName) && parts.size() == 1 && parts.front().Name == AName && parts.front().Sources;
     FInputs.push_back(AName);
     for (TLoadedPart& part : parts) {
       if (!part.Sources) {

@@ -214,8 +214,8 @@ TEST_F(RemoteSourceTest, ListsInFilesAndWhatAListMayNotHold) {
   EXPECT_THROW(LoadSourcesFrom(dir.Write("other.json", "{\"name\": 1}"), TRemoteOptions()), Exception);
 }
 
-// A list added from a file is no file of the collection: exporting must not overwrite it.
-TEST_F(RemoteSourceTest, AListFileIsNotTheCollectionsFile) {
+// A list or an address is no file of the collection: exporting must not overwrite it.
+TEST_F(RemoteSourceTest, ListsAndAddressesAreNotTheCollectionsFile) {
   TempDir dir;
   FakeMainWindow window;
   TMainLogic logic(window);
@@ -228,6 +228,10 @@ TEST_F(RemoteSourceTest, AListFileIsNotTheCollectionsFile) {
   TMainLogic other(window);
   other.AddSrcFile(plain);
   EXPECT_EQ(other.FileName(), plain);
+  TMainLogic remote(window);
+  remote.AddSrcFile(U("/utf8.json"));
+  EXPECT_EQ(remote.Sources().Count(), 2);
+  EXPECT_TRUE(remote.FileName().empty()) << ToUtf8(remote.FileName());
 }
 
 }  // namespace
