@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders the main window with a real book-source file loaded and a row shown
-# in the editor to docs/screenshot.png (offscreen; no display needed).
+# Renders the main window with a real book-source file loaded, checked (its plain-http
+# requests answered by a local proxy, so no network is needed) and shown in the table
+# view, a row in the editor, to docs/screenshot.png (offscreen; no display needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,5 +15,5 @@ fi
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target ui_screenshot
-QT_QPA_PLATFORM=offscreen ../build/tanvork-release/tests/ui/ui_screenshot "$file" "$out" 3
+QT_QPA_PLATFORM=offscreen ../build/tanvork-release/tests/ui/ui_screenshot "$file" "$out" 3 check
 echo "screenshot: wrote $out"
