@@ -644,12 +644,17 @@ void TMainLogic::SortViewLocked() {
     keys.push_back(std::move(key));
   }
   const bool down = FSortDescending;
+  // Positions are sorted, not the keys: nothing but an index moves.
+  std::vector<uint32_t> order(keys.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
   // Stable: equal keys keep the collection's order in either direction.
-  std::stable_sort(keys.begin(), keys.end(), [down](const TKey& A, const TKey& B) {
+  std::stable_sort(order.begin(), order.end(), [&keys, down](uint32_t AI, uint32_t BI) {
+    const TKey& A = keys[AI];
+    const TKey& B = keys[BI];
     if (A.Rank != B.Rank) return down ? B.Rank < A.Rank : A.Rank < B.Rank;
     return down ? B.Text < A.Text : A.Text < B.Text;
   });
-  for (size_t i = 0; i < keys.size(); ++i) FFilterList[i] = keys[i].Item;
+  for (size_t i = 0; i < order.size(); ++i) FFilterList[i] = keys[order[i]].Item;
 }
 
 JSONObject* TMainLogic::SourceOfRow(int ARow) {
