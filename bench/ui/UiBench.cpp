@@ -3,6 +3,8 @@
 // how long one scroll step with repaint takes, and for the table view: switching
 // views, sorting by each column, picking a group, typing a filter character.
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QTableView>
@@ -62,6 +64,10 @@ int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
   InitHttpClient();
   QApplication app(argc, argv);
+  // The window's remembered settings: a throw-away place, starting from the defaults.
+  QStandardPaths::setTestModeEnabled(true);
+  QApplication::setOrganizationName(QStringLiteral("tanvork-tools"));
+  QSettings().clear();
   KivWorkerInit();
   SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { PumpMessages(); }, Qt::QueuedConnection); });
   {

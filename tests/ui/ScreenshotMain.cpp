@@ -7,6 +7,8 @@
 #include <httplib.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QListView>
@@ -71,6 +73,10 @@ int main(int argc, char** argv) {
   }
   InitHttpClient();
   QApplication app(argc, argv);
+  // The window's remembered settings: a throw-away place, starting from the defaults.
+  QStandardPaths::setTestModeEnabled(true);
+  QApplication::setOrganizationName(QStringLiteral("tanvork-tools"));
+  QSettings().clear();
   QApplication::setApplicationName(QStringLiteral("Tanvork"));
   KivWorkerInit();
   SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { PumpMessages(); }, Qt::QueuedConnection); });
