@@ -119,10 +119,12 @@ TEST_F(CollectionTest, RemoveSelectedRemovesVisibleSourcesByIdentity) {
   logic->FilterChanged();
   EXPECT_EQ(Rows(), (std::vector<String>{u"【K】Same", u"【Z】Other"}));
   EXPECT_EQ(win.Leaving.size(), 1u);
-  // The group index keeps every name it met.
+  // The filter offers the groups the collection has now: Z leaves with its last source.
+  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"Z"), win.GroupItems.end());
   win.Selected = {1};
   logic->RemoveSelected();
-  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"Z"), win.GroupItems.end());
+  EXPECT_EQ(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"Z"), win.GroupItems.end());
+  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"K"), win.GroupItems.end());
 }
 
 TEST_F(CollectionTest, ClearAndOpen) {
@@ -355,8 +357,10 @@ TEST_F(CollectionTest, GroupRenameModes) {
   EXPECT_TRUE(logic->SourceOfRow(2)->Contains(u"bookSourceGroup"));
   logic->ReplaceGroups({u"B", u"", true});
   EXPECT_EQ(one.bookSourceGroup(), u"C");
-  // The old name stays offered.
-  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"A"), win.GroupItems.end());
+  // A renamed-away name is no longer offered; the names in use are.
+  EXPECT_EQ(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"A"), win.GroupItems.end());
+  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"C"), win.GroupItems.end());
+  EXPECT_NE(std::find(win.GroupItems.begin(), win.GroupItems.end(), u"VIP书源"), win.GroupItems.end());
 }
 
 TEST_F(CollectionTest, GroupRenameThroughTheDialog) {
