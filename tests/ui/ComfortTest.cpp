@@ -237,6 +237,9 @@ void TComfortTest::stoppedRunSaysHowFarItCame() {
 void TComfortTest::testRunsOnThePoolAndASecondPressCancels() {
   const QString slow = QString::fromStdString(FServers->Http.Url("/slow"));
   W->EditData->setText(QStringLiteral("{\"bookSourceName\": \"慢\", \"bookSourceUrl\": \"%1\"}").arg(slow));
+  // F5 is a key of the window: it must be the active one.
+  W->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(W.get()));
   QTest::keyClick(W.get(), Qt::Key_F5);
   QVERIFY(W->TestRunning());
   QCOMPARE(W->T1->text(), QStringLiteral("停止测试(&T)"));
