@@ -18,34 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    static int seq = 0;
-    FPath = fs::temp_directory_path() / ("tanvork-hist-" + std::to_string(::getpid()) + "-" + std::to_string(++seq));
-    fs::create_directories(FPath);
-  }
-  ~TempDir() { fs::remove_all(FPath); }
-  std::string operator/(const std::string& ALeaf) const { return (FPath / ALeaf).string(); }
-  void Write(const std::string& ALeaf, const std::string& ABytes) const {
-    std::ofstream(FPath / ALeaf, std::ios::binary) << ABytes;
-  }
-  std::vector<std::string> Leaves() const {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(FPath)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  fs::path FPath;
-};
-
-std::string ReadFile(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Has(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
 
 // One value of a query on the history file, as text.

@@ -20,34 +20,6 @@ namespace {
 
 const std::string kData = std::string(TANVORK_TEST_DATA) + "/cli/";
 
-std::string ReadFile(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class TempDir {
- public:
-  TempDir() {
-    static int seq = 0;
-    FPath = fs::temp_directory_path() / ("tanvork-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++seq));
-    fs::create_directories(FPath);
-  }
-  ~TempDir() { fs::remove_all(FPath); }
-  std::string operator/(const std::string& ALeaf) const { return (FPath / ALeaf).string(); }
-  void Write(const std::string& ALeaf, const std::string& ABytes) const {
-    std::ofstream(FPath / ALeaf, std::ios::binary) << ABytes;
-  }
-  std::vector<std::string> Leaves() const {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(FPath)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  fs::path FPath;
-};
-
 // The sources of an exported (or report) file, parsed back.
 std::unique_ptr<JSONArray> LoadArray(const std::string& AFile) {
   auto list = std::make_unique<JSONArray>();
