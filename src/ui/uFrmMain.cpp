@@ -202,20 +202,24 @@ void TForm1::CreateControls() {
   SrcList->setModel(FListModel);
   SrcList->setModelColumn(TSourceTableModel::kListColumn);
   SrcList->setUniformItemSizes(true);
-  SrcList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  // Whole rows, so the table shows what the list selected.
-  SrcList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  SrcList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  SrcList->setFont(UiFont(kSongTi, 9));
-  SrcList->setFrameShape(QFrame::NoFrame);
-  SrcList->setContextMenuPolicy(Qt::CustomContextMenu);
-  // The view drags nothing itself (this mode also switches drops off); files are taken below.
-  SrcList->setDragDropMode(QAbstractItemView::NoDragDrop);
-  SrcList->setAcceptDrops(true);
-  SrcList->viewport()->setAcceptDrops(true);
-  SrcList->installEventFilter(this);
-  SrcList->viewport()->installEventFilter(this);
-  ViewStack->addWidget(SrcList);
+  // What both views of the sources have alike.
+  auto setupView = [this](QAbstractItemView* AView) {
+    AView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Whole rows, so the table shows what the list selected.
+    AView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    AView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    AView->setFont(UiFont(kSongTi, 9));
+    AView->setFrameShape(QFrame::NoFrame);
+    AView->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The view drags nothing itself (this mode also switches drops off); files are taken below.
+    AView->setDragDropMode(QAbstractItemView::NoDragDrop);
+    AView->setAcceptDrops(true);
+    AView->viewport()->setAcceptDrops(true);
+    AView->installEventFilter(this);
+    AView->viewport()->installEventFilter(this);
+    ViewStack->addWidget(AView);
+  };
+  setupView(SrcList);
 
   // The table: the same model and selection model, its own columns.
   SrcTable = new TSourceTableView(ViewStack);
@@ -227,17 +231,8 @@ void TForm1::CreateControls() {
     delete own;
   }
   SrcTable->setColumnHidden(TSourceTableModel::kListColumn, true);
-  SrcTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  SrcTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-  SrcTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   SrcTable->setWordWrap(false);
   SrcTable->setShowGrid(false);
-  SrcTable->setFont(UiFont(kSongTi, 9));
-  SrcTable->setFrameShape(QFrame::NoFrame);
-  SrcTable->setContextMenuPolicy(Qt::CustomContextMenu);
-  SrcTable->setDragDropMode(QAbstractItemView::NoDragDrop);
-  SrcTable->setAcceptDrops(true);
-  SrcTable->viewport()->setAcceptDrops(true);
   // Fixed rows: 100 000 of them are never measured.
   SrcTable->verticalHeader()->setVisible(false);
   SrcTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -252,9 +247,7 @@ void TForm1::CreateControls() {
   header->setStretchLastSection(true);
   const int widths[] = {0, 160, 90, 220, 40, 40, 64, 90, 70};
   for (int c = 1; c < FListModel->columnCount(); ++c) header->resizeSection(c, widths[c]);
-  SrcTable->installEventFilter(this);
-  SrcTable->viewport()->installEventFilter(this);
-  ViewStack->addWidget(SrcTable);
+  setupView(SrcTable);
   ViewStack->installEventFilter(this);
   leftLayout->addWidget(ViewStack, 1);
 
