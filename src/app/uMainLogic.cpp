@@ -152,6 +152,7 @@ bool TMainLogic::RunFileCommand(const String& AFileName, const std::function<voi
 }
 
 void TMainLogic::AddSrcFile(const String& AFileName) {
+  RefuseWhileImporting();
   const bool pristine = IsPristine();
   bool direct = false;
   try {
@@ -176,6 +177,7 @@ void TMainLogic::AddSrcStream(TStream& AStream, const String& AName) {
 }
 
 void TMainLogic::OpenSrcFile(const String& AFileName) {
+  RefuseWhileImporting();
   // Load first: a file that fails leaves the collection as it was.
   std::unique_ptr<JSONArray> loaded;
   try {
@@ -367,6 +369,7 @@ void TMainLogic::ForgetEditorSource(JSONObject* AItem) {
 // ---------------------------------------------------------------- run verbs
 
 void TMainLogic::StartRun(const TRunOptions& AOptions) {
+  RefuseWhileImporting();
   OpenRunChange();
   FTally.StartMs = GetTimestamp();
   FTally.StartCount = FSources.Count();
@@ -712,6 +715,7 @@ void TMainLogic::AddFileCommand() {
 }
 
 void TMainLogic::AddFiles(const std::vector<String>& AFileNames) {
+  if (!RunCommand([this] { RefuseWhileImporting(); })) return;
   const bool pristine = IsPristine();
   size_t loaded = 0;
   bool direct = true;

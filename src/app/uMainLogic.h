@@ -196,6 +196,16 @@ class TMainLogic {
   // each address it names; those that fail are named in one error, after
   // the others have been merged.
   void AddSrcAddress(const String& AAddress, bool AAcceptAnyCertificate);
+  // The same in the background (the desktop's 从网址导入): the fetch runs on
+  // the worker pool under the wait dialog, which shows the address; its stop
+  // button cancels (nothing is merged). The merge, its undo step and the
+  // error box come on the main thread once the sources are there. Returns
+  // when the wait dialog has closed (at once without one).
+  void ImportAddress(const String& AAddress, bool AAcceptAnyCertificate);
+  bool ImportRunning() const { return FImport && FImport->Running(); }
+  void CancelImport();
+  // "正在下载..." and the address being fetched; empty when no import runs.
+  String ImportWaitText() const;
   // The run history of this session (empty: none, the default). Throws when
   // the file is no history; the previous one stays then.
   void SetHistoryFile(const String& AFileName);
@@ -279,6 +289,10 @@ class TMainLogic {
 
   // ---- addresses and the run history (uRunSession.cpp)
   bool MergeFrom(const String& AName, const TRemoteOptions& AOptions);
+  bool MergeParts(const String& AName, std::vector<TLoadedPart>& AParts);
+  void ImportLoaded(const String& AAddress, std::vector<TLoadedPart>& AParts, const String& AError);
+  // Loading, opening and starting a run wait until an import has merged.
+  void RefuseWhileImporting() const;
   // A check stage ended (main thread); AComplete: not stopped.
   void CheckEnded(bool AComplete);
   // The filter text names a change view: its sources (under the lock).
@@ -286,6 +300,8 @@ class TMainLogic {
   std::vector<String> WithChangeViews(std::vector<String> AGroups) const;
   std::vector<String> PreviousOfOutcomes(const std::vector<TCheckOutcome>& AOutcomes) const;
   TRemoteOptions FRemote;
+  std::unique_ptr<TRemoteLoadJob> FImport;
+  String FImportAddress;  // the address being fetched
   std::vector<String> FInputs;  // files and addresses loaded, for the history
   String FHistoryName;
   std::unique_ptr<TRunHistory> FHistory;

@@ -3,7 +3,9 @@
 // address wherever they load a file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,11 +30,29 @@ bool IsRemoteAddress(StringView AName);
 // The address as sent: without the '#requestWithoutUA' marker.
 String AddressToSend(const String& AAddress);
 
+// A load that was cancelled: nothing it read counts.
+class ELoadCancelled : public Exception {
+ public:
+  ELoadCancelled() : Exception(u"已取消") {}
+};
+
+// What a load in the background is told and tells.
+struct TLoadControl {
+  // Set from any thread: the transfer under way ends with its next bytes
+  // and no further address is fetched (ELoadCancelled).
+  const std::atomic<bool>* Cancelled = nullptr;
+  // On the loading thread, before each address is fetched.
+  std::function<void(const String& AAddress)> OnFetch;
+  bool IsCancelled() const { return Cancelled && Cancelled->load(); }
+};
+
 // The body of AAddress, gzip undone, as bytes for the loader's encoding
 // detection. Redirects are followed, proxies come from the environment.
 // Throws Exception naming the address: a status other than 2xx, a network
-// error, a certificate that failed verification, a body over MaxBytes.
-Bytes FetchRemote(const String& AAddress, const TRemoteOptions& AOptions);
+// error, a certificate that failed verification, a body over MaxBytes;
+// ELoadCancelled once ACancelled is set.
+Bytes FetchRemote(const String& AAddress, const TRemoteOptions& AOptions,
+                  const std::atomic<bool>* ACancelled = nullptr);
 
 // The addresses a source list names, in order; false when ARoot is no such
 // list (a source or an array). Entries that are no text stay as "" so the
@@ -52,5 +72,37 @@ struct TLoadedPart {
 // address it names, in order, each into its own part; a failing address
 // gives a part with its Error and nothing else, the others load. A list
 // whose addresses name lists again is refused (no deeper nesting). The
-// file or address itself failing throws.
-std::vector<TLoadedPart> LoadSourcesFrom(const String& AName, const TRemoteOptions& AOptions);
+// file or address itself failing throws, and so does a cancel.
+std::vector<TLoadedPart> LoadSourcesFrom(const String& AName, const TRemoteOptions& AOptions,
+                                         const TLoadControl& AControl = {});
+
+// LoadSourcesFrom on the worker pool, so that a window stays responsive
+// while addresses are fetched. The notices come back as main-thread jobs.
+// Cancel lets go at once and never waits: a body being received stops with
+// its next bytes, no further address is fetched and nothing is handed over;
+// a server that has not answered yet is left to the client's time-out on
+// the worker thread.
+class TRemoteLoadJob {
+ public:
+  // On the main thread, once: the parts, or why the whole load failed.
+  using TDone = std::function<void(std::vector<TLoadedPart>& AParts, const String& AError)>;
+  // On the main thread: the address being fetched now.
+  using TFetching = std::function<void(const String& AAddress)>;
+
+  // Posts the load; throws when the pool takes no job.
+  TRemoteLoadJob(const String& AName, const TRemoteOptions& AOptions, TFetching AOnFetch, TDone AOnDone);
+  // Cancels.
+  ~TRemoteLoadJob();
+  TRemoteLoadJob(const TRemoteLoadJob&) = delete;
+  TRemoteLoadJob& operator=(const TRemoteLoadJob&) = delete;
+
+  // Main thread: neither done nor cancelled.
+  bool Running() const;
+  // Main thread: no notice comes any more.
+  void Cancel();
+
+ private:
+  struct TState;
+  static void Run(const std::shared_ptr<TState>& AState, const String& AName, const TRemoteOptions& AOptions);
+  std::shared_ptr<TState> FState;
+};

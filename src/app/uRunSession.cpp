@@ -11,16 +11,28 @@ const char16_t* const TMainLogic::kNewlyDeadView = u"新失效";
 const char16_t* const TMainLogic::kRecoveredView = u"已恢复";
 
 bool TMainLogic::MergeFrom(const String& AName, const TRemoteOptions& AOptions) {
-  // The list is refreshed in every case, also when loading failed; a refresh
-  // error never hides the loader's.
+  std::vector<TLoadedPart> parts;
+  try {
+    parts = LoadSourcesFrom(AName, AOptions);
+  } catch (...) {
+    // The list is refreshed in every case; a refresh error never hides the loader's.
+    try {
+      NotifyListChange(lcSourcesChanged);
+    } catch (...) {
+    }
+    throw;
+  }
+  return MergeParts(AName, parts);
+}
+
+bool TMainLogic::MergeParts(const String& AName, std::vector<TLoadedPart>& AParts) {
   String failed;
   bool direct = false;
   try {
-    std::vector<TLoadedPart> parts = LoadSourcesFrom(AName, AOptions);
     // Only a local file of sources can be the collection's own file.
-    direct = !IsRemoteAddress(AName) && parts.size() == 1 && parts.front().Name == AName && parts.front().Sources;
+    direct = !IsRemoteAddress(AName) && AParts.size() == 1 && AParts.front().Name == AName && AParts.front().Sources;
     FInputs.push_back(AName);
-    for (TLoadedPart& part : parts) {
+    for (TLoadedPart& part : AParts) {
       if (!part.Sources) {
         // What came from the other addresses stays; this one is named.
         failed += (failed.empty() ? u"" : u"\n") + part.Error;
@@ -41,13 +53,67 @@ bool TMainLogic::MergeFrom(const String& AName, const TRemoteOptions& AOptions) 
   return direct;
 }
 
+void TMainLogic::RefuseWhileImporting() const {
+  if (ImportRunning()) throw Exception(Format(u"正在从网址导入 %s, 请等导入结束或取消后再操作。", FImportAddress));
+}
+
 void TMainLogic::AddSrcAddress(const String& AAddress, bool AAcceptAnyCertificate) {
+  RefuseWhileImporting();
   const String address = Trim(AAddress);
   if (!IsRemoteAddress(address)) throw Exception(Format(u"不是 http(s) 网址: %s", address));
   TRemoteOptions options = FRemote;
   options.AcceptAnyCertificate = AAcceptAnyCertificate;
   TChange change(*this, u"从网址导入");
   MergeFrom(address, options);
+}
+
+void TMainLogic::ImportAddress(const String& AAddress, bool AAcceptAnyCertificate) {
+  RefuseWhileImporting();
+  // The import's merge is one operation of its own: not inside a run's.
+  if (FRun->State() != rsIdle) throw Exception(u"正在处理书源，请等处理结束后再从网址导入。");
+  const String address = Trim(AAddress);
+  if (!IsRemoteAddress(address)) throw Exception(Format(u"不是 http(s) 网址: %s", address));
+  TRemoteOptions options = FRemote;
+  options.AcceptAnyCertificate = AAcceptAnyCertificate;
+  FImportAddress = address;
+  FImport = std::make_unique<TRemoteLoadJob>(
+      address, options,
+      [this](const String& AFetching) {
+        FImportAddress = AFetching;
+        FWindow.SetWaitText(ImportWaitText());
+      },
+      [this, address](std::vector<TLoadedPart>& AParts, const String& AError) { ImportLoaded(address, AParts, AError); });
+  FWindow.SetWaitText(ImportWaitText());
+  // Modal where there is a dialog: it closes once the import has merged or is cancelled.
+  FWindow.ShowWaitDialog();
+}
+
+void TMainLogic::ImportLoaded(const String& AAddress, std::vector<TLoadedPart>& AParts, const String& AError) {
+  FImport.reset();
+  FImportAddress.clear();
+  FWindow.CloseWaitDialog();
+  RunCommand([&] {
+    TChange change(*this, u"从网址导入");
+    if (!AError.empty()) {
+      NotifyListChange(lcSourcesChanged);
+      throw Exception(AError);
+    }
+    MergeParts(AAddress, AParts);
+  });
+}
+
+void TMainLogic::CancelImport() {
+  if (!FImport) return;
+  const String address = FImportAddress;
+  FImport.reset();
+  FImportAddress.clear();
+  LogD(Format(u"已取消从网址导入: %s", address));
+  FWindow.CloseWaitDialog();
+}
+
+String TMainLogic::ImportWaitText() const {
+  if (!ImportRunning()) return String();
+  return u"正在下载...\n" + FImportAddress;
 }
 
 void TMainLogic::SetHistoryFile(const String& AFileName) {

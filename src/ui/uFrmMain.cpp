@@ -1028,7 +1028,7 @@ void TForm1::SetWaitText(const String& AText) {
   // Stopping is what the user waits for now.
   if (FRunState == rsStopping) return;
   if (TForm2* wait = TForm2::Current())
-    wait->Label1->setText(AText.empty() ? QStringLiteral("正在处理, 请等待...") : Q(AText));
+    wait->ShowText(AText.empty() ? QStringLiteral("正在处理, 请等待...") : Q(AText));
 }
 
 // ---------------------------------------------------------------- views, filter, remembered settings

@@ -74,7 +74,8 @@ void TfrmRemoteImport::Execute(QWidget* AParent, TMainLogic& ALogic) {
   if (dialog.exec() != QDialog::Accepted) return;
   const String address = ToStr(dialog.Address());
   const bool any = dialog.AcceptAnyCertificate();
-  ALogic.RunCommand([&] { ALogic.AddSrcAddress(address, any); });
+  // In the background under the wait dialog, which can stop it.
+  ALogic.RunCommand([&] { ALogic.ImportAddress(address, any); });
 }
 
 void AddRunHistoryControls(QWidget* APanel, QBoxLayout* ALayout, const std::function<TMainLogic&()>& ALogic) {

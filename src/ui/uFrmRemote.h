@@ -19,7 +19,7 @@ class TfrmRemoteImport : public QDialog {
   bool AcceptAnyCertificate() const;
 
   // Asks for the address; on OK loads it as 添加书源文件 loads a file (errors
-  // in the error box).
+  // in the error box), fetched in the background under the wait dialog.
   static void Execute(QWidget* AParent, TMainLogic& ALogic);
 
   QLineEdit* edtAddress = nullptr;

@@ -1,9 +1,11 @@
 #include "ui/uFrmWait.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -53,6 +55,20 @@ TForm2::TForm2(QWidget* AOwner, TMainLogic& ALogic)
   Timer1->setInterval(100);
   connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+  const String importing = FLogic.ImportWaitText();
+  if (!importing.empty())
+    ShowText(QString::fromUtf16(reinterpret_cast<const char16_t*>(importing.data()), qsizetype(importing.size())));
+}
+
+bool TForm2::Busy() const { return FLogic.RunState() != rsIdle || FLogic.ImportRunning(); }
+
+void TForm2::ShowText(const QString& AText) {
+  const QFontMetrics metrics(Label1->font());
+  const int width = 251 - 2 - 32;
+  QStringList lines = AText.split(QLatin1Char('\n'));
+  for (QString& line : lines) line = metrics.elidedText(line, Qt::ElideMiddle, width);
+  Label1->setText(lines.join(QLatin1Char('\n')));
+  Label1->setToolTip(lines.join(QLatin1Char('\n')) == AText ? QString() : AText);
 }
 
 TForm2::~TForm2() {
@@ -64,7 +80,7 @@ void TForm2::ShowWait(QWidget* AOwner, TMainLogic& ALogic) {
   TForm2 dialog(AOwner, ALogic);
   Form2 = &dialog;
   // A run that ended before the dialog came up must not leave it open.
-  if (ALogic.RunState() == rsIdle) dialog.Timer1->start();
+  if (!dialog.Busy()) dialog.Timer1->start();
   dialog.exec();
 }
 
@@ -73,10 +89,16 @@ void TForm2::RequestClose() {
 }
 
 void TForm2::Timer1Timer() {
-  if (FLogic.RunState() == rsIdle) done(QDialog::Rejected);
+  if (!Busy()) done(QDialog::Rejected);
 }
 
 void TForm2::Button1Click() {
+  if (FLogic.ImportRunning()) {
+    // Nothing to wait for: the import lets go at once and merges nothing.
+    Timer1->start();
+    FLogic.RunCommand([this] { FLogic.CancelImport(); });
+    return;
+  }
   if (FLogic.RunState() == rsIdle) return;
   Timer1->start();
   FLogic.RunCommand([this] { FLogic.Button1Click(); });
@@ -86,7 +108,7 @@ void TForm2::Button1Click() {
 void TForm2::reject() { Button1Click(); }
 
 void TForm2::closeEvent(QCloseEvent* AEvent) {
-  if (FLogic.RunState() != rsIdle) {
+  if (Busy()) {
     AEvent->ignore();
     Button1Click();
     return;

@@ -1,4 +1,5 @@
-// The wait dialog: covers the main window while a batch run is active.
+// The wait dialog: covers the main window while a batch run or an import
+// from an address is active.
 #pragma once
 
 #include <QDialog>
@@ -20,6 +21,9 @@ class TForm2 : public QDialog {
   static TForm2* Current() { return Form2; }
 
   ~TForm2() override;
+  // The caption under the bar; a line too wide (a long address) is cut in
+  // its middle, the whole text is the tooltip.
+  void ShowText(const QString& AText);
   void Button1Click();
   void Timer1Timer();
 
@@ -34,6 +38,8 @@ class TForm2 : public QDialog {
 
  private:
   TForm2(QWidget* AOwner, TMainLogic& ALogic);
+  // A run or an import is still going.
+  bool Busy() const;
   static inline TForm2* Form2 = nullptr;
   TMainLogic& FLogic;
 };

@@ -3,10 +3,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 
@@ -21,6 +24,11 @@ struct TRemoteHistoryTest::TServers {
   TLocalHttpServer Http;
   std::mutex Lock;
   std::set<std::string> Down;
+  // /held.json answers once the gate is open (or after 20 s, so no server
+  // thread hangs on when a test fails).
+  std::condition_variable Gate;
+  bool Open = false;
+  int Held = 0;
 };
 
 void TRemoteHistoryTest::initTestCase() {
@@ -41,10 +49,34 @@ void TRemoteHistoryTest::initTestCase() {
     res.set_content(body + "]", "application/json");
   });
   s.Get("/gone.json", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+  s.Get("/held.json", [servers](const httplib::Request&, httplib::Response& res) {
+    {
+      std::unique_lock<std::mutex> lock(servers->Lock);
+      ++servers->Held;
+      servers->Gate.wait_for(lock, std::chrono::seconds(20), [servers] { return servers->Open; });
+      --servers->Held;
+    }
+    res.set_content("[{\"bookSourceName\":\"late\",\"bookSourceUrl\":\"https://late.example/\"}]",
+                    "application/json");
+  });
+  s.Get("/half.json", [servers](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{\"sourceUrls\": [\"" + servers->Http.Url("/held.json") + "\", \"" +
+                        servers->Http.Url("/gone.json") + "\"]}",
+                    "application/json");
+  });
   FServers->Http.Start();
 }
 
-void TRemoteHistoryTest::cleanupTestCase() { delete FServers; }
+void TRemoteHistoryTest::cleanupTestCase() {
+  OpenGate();
+  delete FServers;
+}
+
+void TRemoteHistoryTest::OpenGate() {
+  std::lock_guard<std::mutex> lock(FServers->Lock);
+  FServers->Open = true;
+  FServers->Gate.notify_all();
+}
 
 namespace {
 
@@ -193,4 +225,94 @@ void TRemoteHistoryTest::respondTimeOnlyWhenAsked() {
     // The dead one: the check's time-out and then some.
     if (source.GetString(u"bookSourceName") == u"same") QVERIFY(source.GetInt64(u"respondTime") >= 1000);
   }
+}
+
+// The window's loop runs while the server holds its answer; the wait dialog
+// names the address; the sources and the error box come afterwards.
+void TRemoteHistoryTest::importRunsInTheBackground() {
+  {
+    std::lock_guard<std::mutex> lock(FServers->Lock);
+    FServers->Open = false;
+  }
+  const QString list = Url(FServers->Http, "/half.json");
+  WhenModal<TfrmRemoteImport>([&](TfrmRemoteImport* D) {
+    D->edtAddress->setText(list);
+    D->accept();
+  });
+  int ticks = 0, rowsWhileWaiting = -1;
+  QString caption;
+  QTimer ticker;
+  ticker.setInterval(10);
+  connect(&ticker, &QTimer::timeout, this, [&] {
+    TForm2* wait = TForm2::Current();
+    if (!wait) return;
+    {
+      std::lock_guard<std::mutex> lock(FServers->Lock);
+      if (FServers->Held == 0 || FServers->Open) return;
+    }
+    caption = wait->Label1->text() + '|' + wait->Label1->toolTip();
+    rowsWhileWaiting = Rows();
+    if (++ticks == 10) OpenGate();
+  });
+  ticker.start();
+  ImportItem(*W)->trigger();
+  ticker.stop();
+  QCOMPARE(ticks, 10);
+  QCOMPARE(rowsWhileWaiting, 0);
+  QVERIFY2(caption.contains(QStringLiteral("正在下载")), qPrintable(caption));
+  QVERIFY2(caption.contains(Url(FServers->Http, "/held.json")), qPrintable(caption));
+  QVERIFY(!TForm2::Current());
+  QCOMPARE(Rows(), 1);
+  QCOMPARE(RowText(0), QStringLiteral("【】late"));
+  QCOMPARE(Prompts.Errors().size(), 1);
+  const QString gone = Url(FServers->Http, "/gone.json");
+  QVERIFY2(Prompts.Errors().front().contains(gone), qPrintable(Prompts.Errors().front()));
+}
+
+// Stop in the wait dialog: back at once, the server still holding its
+// answer, and nothing is merged when it comes.
+void TRemoteHistoryTest::importCancelledFromTheWaitDialog() {
+  {
+    std::lock_guard<std::mutex> lock(FServers->Lock);
+    FServers->Open = false;
+  }
+  WhenModal<TfrmRemoteImport>([&](TfrmRemoteImport* D) {
+    D->edtAddress->setText(Url(FServers->Http, "/held.json"));
+    D->accept();
+  });
+  bool clicked = false;
+  QTimer ticker;
+  ticker.setInterval(10);
+  connect(&ticker, &QTimer::timeout, this, [&] {
+    TForm2* wait = TForm2::Current();
+    if (!wait || clicked) return;
+    {
+      std::lock_guard<std::mutex> lock(FServers->Lock);
+      if (FServers->Held == 0) return;
+    }
+    clicked = true;
+    QTest::mouseClick(wait->Button1, Qt::LeftButton);
+  });
+  ticker.start();
+  ImportItem(*W)->trigger();
+  ticker.stop();
+  QVERIFY(clicked);
+  QVERIFY(!TForm2::Current());
+  {
+    std::lock_guard<std::mutex> lock(FServers->Lock);
+    QVERIFY(!FServers->Open);
+    QCOMPARE(FServers->Held, 1);
+  }
+  QVERIFY(!W->Logic().ImportRunning());
+  OpenGate();
+  QTRY_COMPARE_WITH_TIMEOUT(
+      [&] {
+        std::lock_guard<std::mutex> lock(FServers->Lock);
+        return FServers->Held;
+      }(),
+      0, 10000);
+  QTest::qWait(300);
+  QCOMPARE(Rows(), 0);
+  QVERIFY(Prompts.Errors().isEmpty());
+  QVERIFY2(LogText().contains(QStringLiteral("已取消从网址导入")), qPrintable(LogText()));
 }

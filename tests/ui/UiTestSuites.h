@@ -212,9 +212,12 @@ class TRemoteHistoryTest : public TWindowFixture {
   void importThroughTheAddressBox();
   void changesOfTheLastCheckAreFilterViews();
   void respondTimeOnlyWhenAsked();
+  void importRunsInTheBackground();
+  void importCancelledFromTheWaitDialog();
 
  private:
   void RunCheck();
+  void OpenGate();
   struct TServers;
   TServers* FServers = nullptr;
 };
