@@ -75,7 +75,6 @@ void TMainLogic::ImportAddress(const String& AAddress, bool AAcceptAnyCertificat
   if (!IsRemoteAddress(address)) throw Exception(Format(u"不是 http(s) 网址: %s", address));
   TRemoteOptions options = FRemote;
   options.AcceptAnyCertificate = AAcceptAnyCertificate;
-  FImportAddress = address;
   FImport = std::make_unique<TRemoteLoadJob>(
       address, options,
       [this](const String& AFetching) {
@@ -83,6 +82,7 @@ void TMainLogic::ImportAddress(const String& AAddress, bool AAcceptAnyCertificat
         FWindow.SetWaitText(ImportWaitText());
       },
       [this, address](std::vector<TLoadedPart>& AParts, const String& AError) { ImportLoaded(address, AParts, AError); });
+  FImportAddress = address;
   FWindow.SetWaitText(ImportWaitText());
   // Modal where there is a dialog: it closes once the import has merged or is cancelled.
   FWindow.ShowWaitDialog();
