@@ -397,24 +397,33 @@ bool TBatchRun::StartConfirmPass(intptr_t ARun) {
   FRecheckIndex = 0;
   FRechecked = 0;
   FConfirmHosts.SetLimit(1);
-  GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmStarted>(this), new TRunJobData(ARun), true, 0, 0,
-                      jdfFreeAsObject);
-  PostProgress(count, 0);
-  const int k = std::min(count, FProbeCount > 0 ? FProbeCount.load() : GlobalWorkers->MaxWorkers() - 1);
+  // The pass is started from the main thread, after its log line: main-thread
+  // jobs handed over by different workers may overtake each other, so a line
+  // posted beside the probes could arrive after the run's end. The count held
+  // here is let go there.
   FLiveCheckJobs = 1;
-  for (int i = 0; i < k && !FDestroying; ++i) {
-    FLiveCheckJobs.fetch_add(1);
-    if (GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmBookSourceItem>(this), new TRunJobData(ARun), false, 0,
-                            0, jdfFreeAsObject) == 0)
-      FLiveCheckJobs.fetch_sub(1);
-  }
-  CheckJobDone(ARun);
+  if (GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmStarted>(this), new TRunJobData(ARun), true, 0, 0,
+                          jdfFreeAsObject) == 0)
+    CheckJobDone(ARun);
   return true;
 }
 
 void TBatchRun::DoConfirmStarted(PJob AJob) {
-  if (FDestroying || RunDataOf(AJob).Run != FRunId.load() || FRunState.load() == rsIdle) return;
+  if (FDestroying) return;
+  const intptr_t run = RunDataOf(AJob).Run;
+  // The run cannot end while the count is held; a later run's count is not ours.
+  if (run != FRunId.load() || FRunState.load() == rsIdle) return;
   Log(u"正在复查失效书源...");
+  const int32_t count = int32_t(FRecheck.size());
+  PostProgress(count, 0);
+  const int k = std::min(count, FProbeCount > 0 ? FProbeCount.load() : GlobalWorkers->MaxWorkers() - 1);
+  for (int i = 0; i < k && !FDestroying; ++i) {
+    FLiveCheckJobs.fetch_add(1);
+    if (GlobalWorkers->Post(MakeJobProc<&TBatchRun::DoConfirmBookSourceItem>(this), new TRunJobData(run), false, 0, 0,
+                            jdfFreeAsObject) == 0)
+      FLiveCheckJobs.fetch_sub(1);
+  }
+  CheckJobDone(run);
 }
 
 void TBatchRun::MarkLocked(JSONObject* ASource, const TCheckOutcome& AOutcome) {
