@@ -46,6 +46,8 @@ Bytes FetchRemote(const String& AAddress, const TRemoteOptions& AOptions, const 
   client.SetConnectionTimeOut(AOptions.TimeoutMs);
   client.SetRecvTimeOut(AOptions.TimeoutMs);
   client.SetAcceptAnyCertificate(AOptions.AcceptAnyCertificate);
+  // A cancel also ends the wait for a server that has not answered yet.
+  client.SetCancelFlag(ACancelled);
   client.SetAccept(u"*/*");
   // The reader app's own client: its User-Agent, or none when the address asks so.
   if (EndsWith(AAddress, kNoUserAgent))

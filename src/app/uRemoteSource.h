@@ -78,10 +78,9 @@ std::vector<TLoadedPart> LoadSourcesFrom(const String& AName, const TRemoteOptio
 
 // LoadSourcesFrom on the worker pool, so that a window stays responsive
 // while addresses are fetched. The notices come back as main-thread jobs.
-// Cancel lets go at once and never waits: a body being received stops with
-// its next bytes, no further address is fetched and nothing is handed over;
-// a server that has not answered yet is left to the client's time-out on
-// the worker thread.
+// Cancel lets go at once and never waits: the transfer ends within a poll
+// step of the client (also while a server has not answered yet), no further
+// address is fetched and nothing is handed over.
 class TRemoteLoadJob {
  public:
   // On the main thread, once: the parts, or why the whole load failed.

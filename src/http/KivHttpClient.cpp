@@ -402,6 +402,7 @@ THttpPassResult THttpClient::ExecutePass(THttpRequest& ARequest,
     return THttpPassResult::TransportFailed;
   };
   h.SetAcceptAnyCertificate(FAcceptAnyCertificate);
+  h.SetCancelFlag(FCancelFlag);
   if (!h.SendRequest(bodySize)) return failure();
 
   if (bodySize > 0) {

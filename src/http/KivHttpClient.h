@@ -2,6 +2,7 @@
 // cookies and authentication, and the responses with content decoding.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -305,6 +306,9 @@ class THttpClient {
   // whether one was untrusted (THttpResult::CertificateUntrusted). Off by default.
   bool AcceptAnyCertificate() const { return FAcceptAnyCertificate; }
   void SetAcceptAnyCertificate(bool V) { FAcceptAnyCertificate = V; }
+  // A flag another thread may set to end the call at once, also while no
+  // answer has come yet (the call then fails). The flag outlives the client.
+  void SetCancelFlag(const std::atomic<bool>* V) { FCancelFlag = V; }
   // Ceiling of a body kept in memory (no caller stream); beyond it the call fails.
   int64_t MaxContentSize() const { return FMaxContentSize; }
   void SetMaxContentSize(int64_t V) { FMaxContentSize = V; }
@@ -358,6 +362,7 @@ class THttpClient {
   bool FStatusOnly = false;
   bool FRefusePrivateRedirects = false;
   bool FAcceptAnyCertificate = false;
+  const std::atomic<bool>* FCancelFlag = nullptr;
   int64_t FMaxContentSize = 64 * 1024 * 1024;
   int64_t FMaxInflateSize = 64 * 1024 * 1024;
   THttpHeaders FCustomHeaders;

@@ -240,6 +240,20 @@ TEST_F(RemoteImportTest, CancelLetsGoAtOnceAndMergesNothing) {
   EXPECT_EQ(logic.Sources().Count(), 2);
 }
 
+// The fetch itself lets go of a server that has not answered: the worker is
+// free again while the answer is still held, not after the 30 s time-out.
+TEST_F(RemoteImportTest, CancelEndsTheWaitForAnAnswer) {
+  std::atomic<bool> cancel{false};
+  std::thread canceller([&] {
+    if (gate.WaitHeld(1)) cancel = true;
+  });
+  TRemoteOptions options;
+  EXPECT_THROW(FetchRemote(U("/held.json"), options, &cancel), ELoadCancelled);
+  EXPECT_FALSE(gate.IsOpen());
+  EXPECT_FALSE(heldTooLong.load());
+  canceller.join();
+}
+
 TEST_F(RemoteImportTest, CancelEndsABodyBeingReceived) {
   window.AbandonWait = true;
   logic.ImportAddress(U("/trickle.json"), false);

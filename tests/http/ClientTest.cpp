@@ -3,8 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "HttpTestServers.h"
 #include "http/KivHttpClient.h"
@@ -429,6 +431,34 @@ TEST_F(HttpClientTest, ConnectTimeOutIsHonoured) {
   double s = SecondsSince(t0);
   EXPECT_GE(s, 0.3);
   EXPECT_LT(s, 10.0);
+}
+
+// A cancel from another thread ends a call that waits for an answer that
+// never comes, long before the receive time-out; a flag never set changes nothing.
+TEST_F(HttpClientTest, CancelFlagEndsAWaitForAnAnswer) {
+  TRawServer stall([](int Fd, const std::string&) {
+    char c;
+    while (true) {
+      pollfd p{Fd, POLLIN, 0};
+      if (poll(&p, 1, 50) > 0 && recv(Fd, &c, 1, 0) <= 0) return;
+    }
+  });
+  std::atomic<bool> cancel{false};
+  Client.SetRecvTimeOut(30000);
+  Client.SetCancelFlag(&cancel);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancel = true;
+  });
+  auto t0 = Clock::now();
+  ExpectTransportFailure([&] { Client.Get(U(stall.Url("/"))); }, 42);
+  EXPECT_LT(SecondsSince(t0), 10.0);
+  canceller.join();
+
+  std::atomic<bool> idle{false};
+  Client.SetCancelFlag(&idle);
+  EXPECT_EQ(Client.Get(Url("/ok")).StatusCode(), 200);
+  Client.SetCancelFlag(nullptr);
 }
 
 TEST_F(HttpClientTest, ReceiveTimeOutEndsStallsAndTrickles) {

@@ -659,6 +659,12 @@ size_t THttpTransportRequest::OnWrite(const char* Data, size_t Size) {
 bool THttpTransportRequest::Drive(bool (THttpTransportRequest::*Until)() const) {
   CURLM* multi = FConnection.Session().Multi();
   while (!(this->*Until)() && !FDone) {
+    if (FCancel && FCancel->load(std::memory_order_relaxed)) {
+      EndTransfer();
+      FDone = true;
+      FDoneCode = CURLE_ABORTED_BY_CALLBACK;
+      return Fail(CURLE_ABORTED_BY_CALLBACK, "cancelled");
+    }
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
       EndTransfer();

@@ -3,6 +3,7 @@
 // follows no redirect, keeps no cookie and decodes no content of its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -148,6 +149,9 @@ class THttpTransportRequest {
   void SetAcceptAnyCertificate(bool V) { FAcceptAnyCertificate = V; }
   bool CertificateUntrusted() const;
   bool RefusedPrivateAddress() const { return FRefusedPrivate; }
+  // Once the flag is set, a send or receive in progress ends within a poll
+  // step (100 ms) with CURLE_ABORTED_BY_CALLBACK, whether or not bytes flow.
+  void SetCancelFlag(const std::atomic<bool>* V) { FCancel = V; }
 
   bool SendRequest(int64_t TotalLength);
   bool WriteData(const void* Buffer, int64_t Count, int64_t& Written);
@@ -205,6 +209,7 @@ class THttpTransportRequest {
   bool FRefusePrivate = false;
   bool FAcceptAnyCertificate = false;
   bool FRefusedPrivate = false;
+  const std::atomic<bool>* FCancel = nullptr;
 
   // Upload.
   int64_t FTotalLength = 0;
