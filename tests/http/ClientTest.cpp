@@ -235,6 +235,15 @@ void ExpectTransportFailure(const std::function<void()>& F, int ACode) {
   }
 }
 
+// Reads the request and never answers, until the peer goes.
+void Stall(int Fd, const std::string&) {
+  char c;
+  while (true) {
+    pollfd p{Fd, POLLIN, 0};
+    if (poll(&p, 1, 50) > 0 && recv(Fd, &c, 1, 0) <= 0) return;
+  }
+}
+
 int ClosedPort() {
   TRawServer probe([](int, const std::string&) {});
   return probe.Port();  // closed when probe goes away
@@ -436,13 +445,7 @@ TEST_F(HttpClientTest, ConnectTimeOutIsHonoured) {
 // A cancel from another thread ends a call that waits for an answer that
 // never comes, long before the receive time-out; a flag never set changes nothing.
 TEST_F(HttpClientTest, CancelFlagEndsAWaitForAnAnswer) {
-  TRawServer stall([](int Fd, const std::string&) {
-    char c;
-    while (true) {
-      pollfd p{Fd, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0 && recv(Fd, &c, 1, 0) <= 0) return;
-    }
-  });
+  TRawServer stall(Stall);
   std::atomic<bool> cancel{false};
   Client.SetRecvTimeOut(30000);
   Client.SetCancelFlag(&cancel);
@@ -462,13 +465,7 @@ TEST_F(HttpClientTest, CancelFlagEndsAWaitForAnAnswer) {
 }
 
 TEST_F(HttpClientTest, ReceiveTimeOutEndsStallsAndTrickles) {
-  TRawServer stall([](int Fd, const std::string&) {
-    char c;
-    while (true) {
-      pollfd p{Fd, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0 && recv(Fd, &c, 1, 0) <= 0) return;
-    }
-  });
+  TRawServer stall(Stall);
   TRawServer trickle([](int Fd, const std::string&) {
     TRawServer::SendAll(Fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n");
     while (TRawServer::SendAll(Fd, "x")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
