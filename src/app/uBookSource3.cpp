@@ -31,22 +31,7 @@ bool IsScriptText(const String& AText) {
 // string it is stored as (kept in AParsed).
 const JSONObject* RuleObjectOf(const JSONObject* ASource, StringView ARule, std::unique_ptr<JSONObject>& AParsed) {
   PJSONValue v = ASource->GetItem(ARule);
-  if (!v) return nullptr;
-  if (v->Type() == jdtObject) {
-    JSONBase* o = v->GetObject();
-    return o && o->IsJSONObject() ? static_cast<const JSONObject*>(o) : nullptr;
-  }
-  if (v->Type() != jdtString) return nullptr;
-  const String text = Trim(v->AsString());
-  if (text.empty() || text[0] != u'{') return nullptr;
-  AParsed = std::make_unique<JSONObject>();
-  try {
-    AParsed->Parse(text, false);
-  } catch (const Exception&) {
-    AParsed.reset();
-    return nullptr;
-  }
-  return AParsed.get();
+  return v ? RuleObjectIn(v, AParsed) : nullptr;
 }
 
 String MemberText(const JSONObject* AObject, StringView AKey) {
@@ -56,6 +41,27 @@ String MemberText(const JSONObject* AObject, StringView AKey) {
 }
 
 }  // namespace
+
+const JSONObject* RuleObjectIn(PJSONValue AValue, std::unique_ptr<JSONObject>& AParsed) {
+  if (AValue->Type() == jdtObject) {
+    JSONBase* o = AValue->GetObject();
+    return o && o->IsJSONObject() ? static_cast<const JSONObject*>(o) : nullptr;
+  }
+  if (AValue->Type() != jdtString) return nullptr;
+  // Read in place: the duplicate scan asks this of every rule of every source.
+  const StringView text(reinterpret_cast<const char16_t*>(AValue->ValueData()), AValue->ValueSize() / 2);
+  size_t at = 0;
+  while (at < text.size() && text[at] <= u' ') ++at;
+  if (at == text.size() || text[at] != u'{') return nullptr;
+  AParsed = std::make_unique<JSONObject>();
+  try {
+    AParsed->Parse(text, false);
+  } catch (const Exception&) {
+    AParsed.reset();
+    return nullptr;
+  }
+  return AParsed.get();
+}
 
 const std::vector<TRuleObject>& RuleObjects() {
   static const std::vector<TRuleObject> kRules = {

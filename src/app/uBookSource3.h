@@ -3,12 +3,14 @@
 // TBookSourceItem it holds only the object; reads and writes go to its members.
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "support/KivTypes.h"
 
 class JSONObject;
+class JSONValue;
 
 // Bare: name, address and group only; mixed: members of both families (the
 // format-3 ones decide where both speak).
@@ -25,6 +27,10 @@ struct TRuleObject {
   std::vector<const char16_t*> Members;
 };
 const std::vector<TRuleObject>& RuleObjects();
+
+// The object a rule member holds: stored as one, or as the text of one
+// (parsed into AParsed). Null for anything else, a broken text included.
+const JSONObject* RuleObjectIn(JSONValue* AValue, std::unique_ptr<JSONObject>& AParsed);
 
 using THeaderList = std::vector<std::pair<String, String>>;
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "app/uBookSource3.h"
 #include "json/KivJson.h"
 #include "support/KivStr.h"
 
@@ -74,28 +75,6 @@ uint64_t TextHash(StringView AText, uint64_t ASeed) {
   uint64_t tail = 0;
   for (size_t j = 0; i < AText.size(); ++i, ++j) tail |= uint64_t(LowerAscii(AText[i])) << (16 * j);
   return Mix(h, tail);
-}
-
-// The object a rule member holds: stored as one, or as the text of one
-// (parsed into AParsed). Null for anything else.
-const JSONObject* RuleObjectIn(PJSONValue AValue, std::unique_ptr<JSONObject>& AParsed) {
-  if (AValue->Type() == jdtObject) {
-    JSONBase* o = AValue->GetObject();
-    return o && o->IsJSONObject() ? static_cast<const JSONObject*>(o) : nullptr;
-  }
-  if (AValue->Type() != jdtString) return nullptr;
-  const StringView text(reinterpret_cast<const char16_t*>(AValue->ValueData()), AValue->ValueSize() / 2);
-  size_t at = 0;
-  while (at < text.size() && text[at] <= u' ') ++at;
-  if (at == text.size() || text[at] != u'{') return nullptr;
-  AParsed = std::make_unique<JSONObject>();
-  try {
-    AParsed->Parse(text, false);
-  } catch (const Exception&) {
-    AParsed.reset();
-    return nullptr;
-  }
-  return AParsed.get();
 }
 
 // A member's value as the rule compares it: a string as it is, numbers and
